@@ -174,7 +174,7 @@ struct ConfigError {
   enum class Kind { Read, Parse, Validation, NoConfigDirectory };
 
   Kind kind = Kind::NoConfigDirectory;
-  // The file concerned (Read, Parse); empty otherwise.
+  // The file concerned (Read, Parse), as given; message() shows it lossily as UTF-8.
   std::string path;
   // The cause's own text: the system error (Read), the TOML reader's report (Parse), or the
   // broken rule (Validation).
@@ -191,6 +191,9 @@ struct ConfigError {
 
 // The first broken rule's message, if any.
 std::expected<void, std::string> validate(const Config& config);
+
+// The file to read: `path` unchanged when given, else the default location from the environment.
+std::expected<std::string, ConfigError> config_path(const std::optional<std::string>& path);
 
 // `path` is the daemon's --config; without it the default location is resolved on each call.
 std::expected<Config, ConfigError> load_config(const std::optional<std::string>& path);
