@@ -16,8 +16,9 @@ std::string_view without_trailing_slashes(std::string_view path) {
   return path;
 }
 
-// mkdir -p: each missing ancestor in turn; an existing directory at any step is fine, anything
-// else in the way is the failure.
+// mkdir -p: each missing ancestor in turn. Anything already there is passed over; if it is not a
+// directory, the next step fails with "Not a directory", which names the problem better than
+// "File exists" would.
 int create_directories(std::string_view directory) {
   std::string prefix;
   std::size_t at = 0;
@@ -27,13 +28,7 @@ int create_directories(std::string_view directory) {
     prefix.assign(directory.substr(0, next));
     at = next + 1;
     if (prefix.empty()) continue;  // the root of an absolute path
-    if (::mkdir(prefix.c_str(), 0777) == 0) continue;
-    const int mkdir_error = errno;
-    struct stat info {};
-    if (mkdir_error == EEXIST && ::stat(prefix.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-      continue;
-    }
-    return mkdir_error;
+    if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) return errno;
   }
   return 0;
 }
