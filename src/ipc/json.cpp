@@ -63,11 +63,17 @@ void append_utf8(std::string& out, char32_t cp) {
   }
 }
 
-// Length of the well-formed UTF-8 sequence starting at `i`, or 0.
-std::size_t utf8_sequence(std::string_view s, std::size_t i) {
+// How many bytes from `i` belong to one UTF-8 sequence: the whole sequence when well-formed
+// (`*complete` true), else the ill-formed part that is replaced as a unit (at least 1).
+std::size_t utf8_scan(std::string_view s, std::size_t i, bool* complete) {
   const auto b0 = static_cast<unsigned char>(s[i]);
+  *complete = false;
   std::size_t length = 0;
   unsigned char low = 0x80, high = 0xBF;
+  if (b0 < 0x80) {
+    *complete = true;
+    return 1;
+  }
   if (b0 >= 0xC2 && b0 <= 0xDF) {
     length = 2;
   } else if (b0 >= 0xE0 && b0 <= 0xEF) {
@@ -79,14 +85,22 @@ std::size_t utf8_sequence(std::string_view s, std::size_t i) {
     if (b0 == 0xF0) low = 0x90;
     if (b0 == 0xF4) high = 0x8F;
   } else {
-    return 0;
+    return 1;
   }
-  if (i + length > s.size()) return 0;
   for (std::size_t k = 1; k < length; ++k) {
+    if (i + k >= s.size()) return k;
     const auto b = static_cast<unsigned char>(s[i + k]);
-    if (k == 1 ? (b < low || b > high) : (b < 0x80 || b > 0xBF)) return 0;
+    if (k == 1 ? (b < low || b > high) : (b < 0x80 || b > 0xBF)) return k;
   }
+  *complete = true;
   return length;
+}
+
+// Length of the well-formed UTF-8 sequence starting at `i`, or 0.
+std::size_t utf8_sequence(std::string_view s, std::size_t i) {
+  bool complete = false;
+  const std::size_t length = utf8_scan(s, i, &complete);
+  return complete ? length : 0;
 }
 
 class Parser {
@@ -759,6 +773,33 @@ std::string quoted_debug(std::string_view text) {
   }
   out += '"';
   return out;
+}
+
+std::string lossy_utf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    bool complete = false;
+    const std::size_t length = json::utf8_scan(bytes, i, &complete);
+    if (complete) {
+      out.append(bytes.substr(i, length));
+    } else {
+      out += "\xEF\xBF\xBD";
+    }
+    i += length;
+  }
+  return out;
+}
+
+bool is_utf8(std::string_view bytes) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    bool complete = false;
+    i += json::utf8_scan(bytes, i, &complete);
+    if (!complete) return false;
+  }
+  return true;
 }
 
 }  // namespace tarvik

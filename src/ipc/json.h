@@ -33,6 +33,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tarvik {
@@ -45,6 +46,10 @@ struct JsonError {
     Io,      // the underlying read or write failed; carries no position
   };
   static constexpr std::size_t no_offset = static_cast<std::size_t>(-1);
+
+  JsonError() = default;
+  JsonError(Kind kind, std::string text, std::size_t offset = no_offset)
+      : kind(kind), text(std::move(text)), offset(offset) {}
 
   Kind kind = Kind::Data;
   std::string text;                 // without the position
@@ -215,5 +220,9 @@ class Writer {
 // Text in double quotes with backslash escapes, the form debug log lines use for a message:
 // \" \\ \t \r \n \0, other control characters as \u{x}.
 std::string quoted_debug(std::string_view text);
+
+// Bytes as UTF-8 text, each ill-formed subsequence replaced by one U+FFFD.
+std::string lossy_utf8(std::string_view bytes);
+bool is_utf8(std::string_view bytes);
 
 }  // namespace tarvik
