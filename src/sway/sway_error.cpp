@@ -22,6 +22,8 @@ std::string SwayError::message() const {
       return fmt::format("Sway reported no usable focused window for seat {}", detail);
     case Kind::Command:
       return fmt::format("Sway rejected cursor command: {}", detail);
+    case Kind::InvalidSeat:
+      return fmt::format("seat name {} cannot be used in a Sway command", detail);
   }
   return "unknown Sway error";
 }

@@ -15,6 +15,10 @@ struct SwayError {
     NoFocusedWorkspace,  // "Sway reported no focused workspace"
     NoFocusedWindow,     // "Sway reported no usable focused window for seat {detail}"
     Command,             // "Sway rejected cursor command: {detail}"
+    // A seat name that Sway's command parser would split or quote (white space, ';', ',',
+    // quotes, backslash) is refused before anything is sent, so a name can never smuggle
+    // further commands into the text.
+    InvalidSeat,  // "seat name {detail} cannot be used in a Sway command"
   };
   Kind kind = Kind::Io;
   std::string detail;

@@ -1,0 +1,36 @@
+// The texts of Sway's seat cursor commands. Each builder checks the seat name first: the name is
+// spliced into a command line that Sway splits on white space, ';' and ',', so a name holding
+// any of those (or quotes) would change what the line means.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <string_view>
+
+#include "cli/command.h"
+#include "sway/sway_error.h"
+
+namespace tarvik {
+
+using CommandText = std::expected<std::string, SwayError>;
+
+// Scroll steps are turned into button presses of 15 units each; beyond this many presses the
+// request is clipped, not refused: a huge step still scrolls as far as is sensible, and the
+// command text stays a few kilobytes however large the step is.
+inline constexpr int max_scroll_presses = 100;
+
+// Presses for a scroll step: round(step / 15) half away from zero, at least 1 (also for a
+// step that is not a number), at most max_scroll_presses.
+int scroll_presses(double step);
+
+// The Sway name of a button: "button1", "button2", "button3".
+std::string_view sway_button_name(PointerButton button);
+
+CommandText cursor_set_command(std::string_view seat, std::int64_t x, std::int64_t y);
+CommandText cursor_move_command(std::string_view seat, double dx, double dy);
+CommandText cursor_button_command(std::string_view seat, PointerButton button, bool release);
+CommandText cursor_click_command(std::string_view seat, PointerButton button);
+CommandText cursor_scroll_command(std::string_view seat, ScrollDirection direction, double step);
+
+}  // namespace tarvik
