@@ -43,6 +43,8 @@ Canvas::Canvas(std::vector<std::uint8_t> pixels, std::uint32_t width, std::uint3
 std::expected<Canvas, RenderError> Canvas::create(std::uint32_t width, std::uint32_t height) {
   const auto fail = std::unexpected(RenderError::allocation(width, height));
   if (width == 0 || height == 0 || width > max_width) return fail;
+  // cairo's image surfaces stop at 32767 pixels a side; refuse before allocating the bytes.
+  if (width > max_side || height > max_side) return fail;
   const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, static_cast<int>(width));
   if (stride < 0 || static_cast<std::uint64_t>(stride) != std::uint64_t{width} * 4 ||
       height > static_cast<std::uint32_t>(INT32_MAX)) {

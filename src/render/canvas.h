@@ -20,6 +20,8 @@ class Canvas {
  public:
   // Widest canvas accepted (larger widths overflow a 32-bit byte stride).
   static constexpr std::uint32_t max_width = 536870911;
+  // Largest side the rasteriser can draw on.
+  static constexpr std::uint32_t max_side = 32767;
 
   // A fully transparent canvas, or Allocation when the size is 0, too wide, or cannot be had.
   static std::expected<Canvas, RenderError> create(std::uint32_t width, std::uint32_t height);

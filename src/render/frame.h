@@ -34,7 +34,7 @@ struct OverlayFrame {
 // What mouse mode shows besides the badge.
 struct MouseFrameState {
   bool scroll = false;  // the scroll variant: "SCROLL" badge, no hints
-  MouseLockState lock;
+  MouseLockState lock{};
 };
 
 // The controller's state as far as drawing needs it. Spans and pointers are borrowed for the
@@ -43,25 +43,25 @@ struct FrameInput {
   const Config& config;
   // The backend's output list (in its order) and overlays; only outputs whose overlay is
   // configured are drawn on. Canvases have the output's logical size.
-  std::span<const OutputRecord> outputs;
-  std::span<const Overlay> overlays;
+  std::span<const OutputRecord> outputs{};
+  std::span<const Overlay> overlays{};
 
   // Grid mode. While a fresh lens capture is awaited nothing is drawn.
   const GridSession* session = nullptr;
   bool capture_pending = false;
   // The running refinement animation's frame (from animation_step); absent when none runs,
   // and then the current level is shown through its own view at progress 1.
-  std::optional<AnimationFrame> animation;
+  std::optional<AnimationFrame> animation{};
   // The held screen capture and the output it shows; null when none is held.
   const HeldCapture* capture = nullptr;
-  std::string capture_output;
+  std::string capture_output{};
 
   // Mouse mode (or its scroll variant) when set: the mouse frame is drawn instead of the grid.
-  std::optional<MouseFrameState> mouse;
+  std::optional<MouseFrameState> mouse{};
   // The point of the last MoveTo since the current request began.
-  std::optional<GridPoint> pointer_target;
+  std::optional<GridPoint> pointer_target{};
   // The last known focused output (empty when never known).
-  std::string focused_output;
+  std::string focused_output{};
 };
 
 // The frames of one redraw, in output order: the mouse frame in mouse mode, else one grid frame
