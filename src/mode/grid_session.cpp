@@ -51,11 +51,13 @@ std::uint32_t lens_length(std::uint32_t displayed, double zoom, std::uint32_t ex
   return static_cast<std::uint32_t>(std::clamp(scaled, 1.0, upper));
 }
 
-// Centred on the displayed cell's centre, then pushed back inside the output.
+// Centred on the displayed cell's centre, then pushed back inside the output: first off the far
+// edge, then off the near one (the lens is never larger than the output, save for the one-pixel
+// lens of an empty output, which stays at 0).
 std::uint32_t lens_position(std::uint32_t displayed_pos, std::uint32_t displayed_len,
                             std::uint32_t lens_len, std::uint32_t extent) {
   std::int64_t pos = std::int64_t{displayed_pos} + displayed_len / 2 - lens_len / 2;
-  pos = std::min(std::max<std::int64_t>(pos, 0), std::int64_t{extent} - lens_len);
+  pos = std::min(pos, std::int64_t{extent} - lens_len);
   return static_cast<std::uint32_t>(std::max<std::int64_t>(pos, 0));
 }
 
