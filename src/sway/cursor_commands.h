@@ -28,6 +28,9 @@ int scroll_presses(double step);
 std::string_view sway_button_name(PointerButton button);
 
 CommandText cursor_set_command(std::string_view seat, std::int64_t x, std::int64_t y);
+// Amounts with exactly three decimals. Sway 1.7 reads them as integers, truncating toward zero
+// (0.500 moves by nothing), so sub-pixel motion sent this way is lost unless the caller
+// accumulates it; the virtual pointer is the path that keeps fractions.
 CommandText cursor_move_command(std::string_view seat, double dx, double dy);
 CommandText cursor_button_command(std::string_view seat, PointerButton button, bool release);
 CommandText cursor_click_command(std::string_view seat, PointerButton button);

@@ -1,12 +1,18 @@
 // The compositor control operations against a scripted socket: the exact command texts, how
 // Sway's answers are read, and when the pointer can be brought onto the focused window.
 #include <cmath>
+#include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <limits>
+#include <sstream>
+
+#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "logging/logging.h"
 #include "sway/sway_client.h"
 #include "sway/sway_server_support.h"
 
@@ -322,6 +328,26 @@ TEST(FocusedOutput, FirstFocusedWorkspaceInReplyOrderWins) {
     EXPECT_EQ(received[0].type, 1u);
     EXPECT_EQ(received[0].payload, "");
   }
+}
+
+TEST(FocusedOutput, ResolvedOutputIsLoggedAtDebugLevel) {
+  // The only test in this program that installs the process's logger.
+  char path[] = "/tmp/tarvik-sway-log.XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(init_logging(LogLevel::Debug, fd).has_value());
+  {
+    ScriptedSwayServer server(
+        {{testing::json_reply(R"([{"output":"DP-1","focused":false},{"output":"DP-2","focused":true}])")}});
+    SwayClient client(server.path());
+    ASSERT_TRUE(client.focused_output().has_value());
+  }
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  ::unlink(path);
+  EXPECT_THAT(text.str(), HasSubstr(R"("level":"DBG","target":"tarvik::sway",)"
+                                    R"("message":"resolved focused output output=DP-2"})"));
 }
 
 // A tree with the root at (-100, 50), one output, one workspace, and the node under test among
