@@ -1,0 +1,78 @@
+// Files, environment and captured warnings for the configuration tests.
+#pragma once
+
+#include <expected>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config/config.h"
+
+namespace tarvik {
+
+void PrintTo(const ConfigError& error, std::ostream* os);
+
+namespace config_testing {
+
+// A fresh directory under the system's temporary directory, removed with the object.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  // Writes `bytes` to `name` inside the directory (parents created) and returns its path.
+  std::string write(const std::string& name, std::string_view bytes) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Sets (or, with nullopt, unsets) one environment variable, restoring it afterwards.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, const std::optional<std::string>& value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> saved_;
+};
+
+// Loads `text` as a configuration file, through the real loader.
+std::expected<Config, ConfigError> load_text(std::string_view text);
+
+// The first broken rule's message for `text`, "" when it loads, or the whole error text of any
+// other failure (so that a decoding failure shows up as a mismatch, not as a pass).
+std::string validation_message(std::string_view text);
+
+// The reader's report inside a Parse error for `text`; "" when it loads.
+std::string parse_report(std::string_view text);
+
+struct LogRecord {
+  std::string level;  // "WRN", ...
+  std::string target;
+  std::string message;
+};
+
+// The process-wide logger is installed at warn level on first use, writing JSON lines to a private
+// file; a mark is a position in that file.
+std::size_t log_mark();
+std::vector<LogRecord> records_since(std::size_t mark);
+
+// The records logged while `body` ran.
+template <class Body>
+std::vector<LogRecord> records_during(Body&& body) {
+  const std::size_t mark = log_mark();
+  body();
+  return records_since(mark);
+}
+
+}  // namespace config_testing
+}  // namespace tarvik
