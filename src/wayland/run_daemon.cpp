@@ -1,13 +1,21 @@
 #include "wayland/run_daemon.h"
 
-#include <wayland-client.h>
-
 #include <fmt/format.h>
 
+#include "app/app.h"
+#include "config/config.h"
+#include "ipc/daemon_socket.h"
+#include "ipc/event_loop.h"
 #include "logging/log.h"
-#include "wayland/connection.h"
+#include "sway/sway_client.h"
+#include "wayland/wayland_display.h"
 
 namespace tarvik {
+
+namespace {
+constexpr const char* kTarget = "tarvik::wayland";
+using Kind = DaemonError::Kind;
+}  // namespace
 
 std::string debug_form(const std::optional<std::string>& value) {
   if (!value) return "None";
@@ -34,16 +42,72 @@ std::string debug_form(const std::optional<std::string>& value) {
 
 std::expected<void, DaemonError> run_daemon(const DaemonOptions& options,
                                             std::string sway_socket_path) {
-  (void)sway_socket_path;
-  TARVIK_LOG(Info, "tarvik::wayland", "initializing daemon seat={} config={}",
-             debug_form(options.seat), debug_form(options.config));
+  // Step 1.
+  TARVIK_LOG(Info, kTarget, "initializing daemon seat={} config={}", debug_form(options.seat),
+             debug_form(options.config));
 
-  auto display = connect_display();
-  if (!display) return std::unexpected(DaemonError{DaemonError::Kind::Connect, display.error()});
+  // Step 2.
+  auto config = load_config(options.config);
+  if (!config) return std::unexpected(DaemonError{Kind::Config, config.error().message()});
 
-  // The backend beyond the connection is still being built: refuse honestly.
-  return std::unexpected(DaemonError{DaemonError::Kind::Application,
-                                     "the Wayland display backend is not available yet"});
+  // Steps 3 to 7.
+  auto connected =
+      WaylandDisplay::connect(options.seat, std::make_unique<SwayClient>(std::move(sway_socket_path)));
+  if (!connected) return std::unexpected(connected.error());
+  WaylandDisplay& display = **connected;
+
+  // Step 8.
+  if (auto pools = display.create_pools(); !pools) return std::unexpected(pools.error());
+
+  // Step 9. The loop outlives the controller: the backend's timers and sources live in it.
+  auto loop = EventLoop::create();
+  if (!loop) return std::unexpected(DaemonError{Kind::EventLoop, loop.error().message()});
+
+  // Steps 10 and 11.
+  display.start_tracking(**loop);
+
+  // Step 12.
+  auto app = App::create(std::move(*connected), std::move(*config), options.config);
+  if (!app) return std::unexpected(DaemonError{Kind::Application, app.error()});
+
+  // Step 13.
+  for (int i = 0; i < 2; ++i) {
+    if (auto dispatched = display.dispatch_roundtrip(); !dispatched) {
+      return std::unexpected(dispatched.error());
+    }
+  }
+
+  // Steps 14 to 17.
+  if (auto seat = display.choose_seat(); !seat) return std::unexpected(seat.error());
+  if (auto outputs = display.reconcile_outputs(); !outputs) {
+    return std::unexpected(outputs.error());
+  }
+  display.create_virtual_pointer();
+  display.create_overlays();
+
+  // Step 18.
+  if (auto dispatched = display.dispatch_roundtrip(); !dispatched) {
+    return std::unexpected(dispatched.error());
+  }
+
+  // Step 19. From here on every return discards the guard, which removes the socket file.
+  auto bound = bind_daemon_socket();
+  if (!bound) return std::unexpected(DaemonError{Kind::Ipc, bound.error().message()});
+  SocketPathGuard guard = std::move(bound->guard);
+
+  // Step 20.
+  if (auto source = display.register_source(**loop); !source) {
+    return std::unexpected(DaemonError{Kind::Source, source.error().message()});
+  }
+  if (auto listener = add_listener_source(**loop, std::move(bound->socket), **app); !listener) {
+    return std::unexpected(DaemonError{Kind::Source, listener.error().message()});
+  }
+
+  // Steps 21 and 22.
+  TARVIK_LOG(Info, kTarget, "daemon started");
+  auto ran = (*loop)->run();
+  if (!ran) return std::unexpected(DaemonError{Kind::EventLoop, ran.error().message()});
+  return {};
 }
 
 }  // namespace tarvik
