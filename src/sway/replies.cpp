@@ -47,7 +47,8 @@ Status store_bool(const Value& value, bool& out) {
 }
 
 template <class T>
-Status store_optional(const Value& value, std::optional<T>& out, Status (*store)(const Value&, T&)) {
+Status store_optional(const Value& value, std::optional<T>& out,
+                      Status (*store)(const Value&, T&)) {
   T inner{};
   if (auto ok = store(value, inner); !ok) return ok;
   out = std::move(inner);

@@ -59,7 +59,9 @@ class Connection {
         if (errno == EINTR) continue;
         return std::unexpected(io_error(errno));
       }
-      if (n == 0) return std::unexpected(io_error_text("connection closed before the reply was complete"));
+      if (n == 0) {
+        return std::unexpected(io_error_text("connection closed before the reply was complete"));
+      }
       bytes += n;
       size -= static_cast<std::size_t>(n);
     }

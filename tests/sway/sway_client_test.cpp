@@ -127,6 +127,21 @@ TEST(SwayExchange, ReplyCutShortIsAnIoError) {
   }
 }
 
+TEST(SwayExchange, PeerHangingUpDuringTheRequestIsAnErrorNotASignal) {
+  // A request far larger than the socket buffers meets a closed peer while it is written; the
+  // process must get an error back, not be ended by SIGPIPE.
+  ScriptedReply hang_up;
+  hang_up.hang_up = true;
+  ScriptedSwayServer server({hang_up});
+  SwayClient client(server.path());
+  const std::string command(8 * 1024 * 1024, 'x');
+
+  auto status = client.run_command(command);
+  ASSERT_FALSE(status.has_value());
+  EXPECT_EQ(status.error().kind, SwayError::Kind::Io);
+  EXPECT_THAT(status.error().message(), ::testing::StartsWith("Sway IPC error: "));
+}
+
 TEST(SwayExchange, UnreachableSocketIsAnIoErrorWithTheSystemText) {
   struct Case {
     const char* name;
@@ -140,7 +155,8 @@ TEST(SwayExchange, UnreachableSocketIsAnIoErrorWithTheSystemText) {
        "Sway IPC error: File name too long (os error 36)"},
       {"not a socket", "/dev/null", "Sway IPC error: Connection refused (os error 111)"},
       {"empty", "", "Sway IPC error: Invalid argument (os error 22)"},
-      {"embedded NUL", std::string("/tmp/a\0b", 8), "Sway IPC error: Invalid argument (os error 22)"},
+      {"embedded NUL", std::string("/tmp/a\0b", 8),
+       "Sway IPC error: Invalid argument (os error 22)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -137,6 +137,11 @@ void ScriptedSwayServer::serve() {
 
 void ScriptedSwayServer::serve_one(int fd, const ScriptedReply& reply) {
   ReceivedRequest request;
+  if (reply.hang_up) {
+    std::lock_guard lock(mutex_);
+    received_.push_back(std::move(request));
+    return;
+  }
   char head[14];
   if (read_exact(fd, head, sizeof head)) {
     request.magic.assign(head, 6);

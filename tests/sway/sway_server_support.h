@@ -18,6 +18,8 @@ struct ScriptedReply {
   std::string bytes;
   // Close right after writing instead of waiting for the client to close first.
   bool close_early = false;
+  // Close as soon as the connection is accepted, reading and writing nothing.
+  bool hang_up = false;
 };
 
 // One framed message, as the client would receive it: magic, length, type, payload.
