@@ -151,11 +151,11 @@ class Desktop:
     def outputs(self):
         return json.loads(self.swaymsg("-t", "get_outputs", "-r"))
 
-    def screenshot(self, name):
-        """A grim capture of the whole layout, kept in the log folder as PPM; returns Image."""
+    def screenshot(self, name, output="HEADLESS-1"):
+        """A grim capture of one output, kept in the log folder as PPM; returns Image."""
         path = Path(self._log_dir) / f"{name}.ppm"
-        subprocess.run(["grim", "-t", "ppm", str(path)], check=True, env=self.env(),
-                       timeout=CLIENT_TIMEOUT, capture_output=True)
+        subprocess.run(["grim", "-o", output, "-t", "ppm", str(path)], check=True,
+                       env=self.env(), timeout=CLIENT_TIMEOUT, capture_output=True)
         return Image.read_ppm(path)
 
     def kill(self, sig):
