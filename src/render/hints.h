@@ -27,7 +27,7 @@ std::vector<Hint> grid_hints(const config::GridBindings& bindings, bool can_refi
 
 // Mouse mode's lock state, as far as the hints show it.
 struct MouseLockState {
-  std::optional<PointerButton> locked;  // a button held down for dragging
+  std::optional<PointerButton> locked{};  // a button held down for dragging
   bool armed = false;                   // the lock key was pressed and waits for a button
   bool operator==(const MouseLockState&) const = default;
 };
