@@ -5,7 +5,13 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <chrono>
+#include <map>
+#include <thread>
+
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -59,6 +65,17 @@ ScopedEnv::~ScopedEnv() {
   }
 }
 
+namespace {
+
+std::string read_all(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
 std::expected<Config, ConfigError> load_text(std::string_view text) {
   const TempDir dir;
   return load_config(dir.write("config.toml", text));
@@ -78,6 +95,71 @@ std::string parse_report(std::string_view text) {
   return loaded.error().source;
 }
 
+RunResult run_tarvik(const std::vector<std::string>& args,
+                     const std::vector<std::pair<std::string, std::optional<std::string>>>& env,
+                     const std::filesystem::path& directory) {
+  std::map<std::string, std::string> variables;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    const auto eq = text.find('=');
+    if (eq != std::string_view::npos) variables[std::string(text.substr(0, eq))] = text.substr(eq + 1);
+  }
+  for (const auto& [name, value] : env) {
+    if (value) {
+      variables[name] = *value;
+    } else {
+      variables.erase(name);
+    }
+  }
+  std::vector<std::string> env_strings;
+  for (const auto& [name, value] : variables) env_strings.push_back(name + "=" + value);
+  std::vector<std::string> argv_strings{TARVIK_EXECUTABLE};
+  argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+  // Built before forking: the child only calls async-signal-safe functions.
+  std::vector<char*> argv;
+  for (auto& a : argv_strings) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (auto& e : env_strings) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  const std::string stderr_path = (directory / ".tarvik-stderr").string();
+  const int err = ::open(stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (err < 0 || null < 0) throw std::runtime_error("cannot open the child's files");
+  const std::string dir = directory.string();
+
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(null, STDIN_FILENO);
+    ::dup2(null, STDOUT_FILENO);
+    ::dup2(err, STDERR_FILENO);
+    if (::chdir(dir.c_str()) != 0) ::_exit(126);
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(127);
+  }
+  ::close(err);
+  ::close(null);
+  if (pid < 0) throw std::runtime_error("fork failed");
+
+  RunResult result;
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid) break;
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  result.stderr_text = read_all(stderr_path);
+  return result;
+}
+
 namespace {
 
 const std::string& log_path() {
@@ -90,13 +172,6 @@ const std::string& log_path() {
     return pattern;
   }();
   return path;
-}
-
-std::string read_all(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // Reads one string value of the flat JSON objects the logger writes.

@@ -61,6 +61,18 @@ struct LogRecord {
   std::string message;
 };
 
+// One run of the built program.
+struct RunResult {
+  int exit_code = -1;  // -1 when it did not exit normally (killed after the time limit)
+  std::string stderr_text;
+};
+
+// Runs the tarvik executable with `args` in `directory`, the environment changed by `env` (a
+// nullopt value removes the variable). Killed after ten seconds.
+RunResult run_tarvik(const std::vector<std::string>& args,
+                     const std::vector<std::pair<std::string, std::optional<std::string>>>& env,
+                     const std::filesystem::path& directory);
+
 // The process-wide logger is installed at warn level on first use, writing JSON lines to a private
 // file; a mark is a position in that file.
 std::size_t log_mark();
