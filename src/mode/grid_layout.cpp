@@ -222,25 +222,23 @@ std::expected<GridLevel, GridLayoutError> layout_grid(std::span<const GridRegion
   };
 
   Planner planner(regions, min_tile_width, min_tile_height);
+  std::vector<std::uint32_t> column_edges;
   for (const GridRegion& region : regions) {
     const Split s = planner.split(region, plan->scale);
-    const std::uint64_t width = region.width;
-    const std::uint64_t height = region.height;
     // Cumulative floors spread the remainder pixels: boundaries never drift and the last one is
-    // exactly the region's edge. plan_grid checked that every edge fits in 32 bits.
-    std::uint64_t top = region.y;
+    // exactly the region's edge. plan_grid checked that every edge fits in 32 bits. The column
+    // edges are the same on every row, so they are divided out once.
+    column_edges.resize(s.columns + 1);
+    for (std::uint64_t c = 0; c <= s.columns; ++c) {
+      column_edges[c] = static_cast<std::uint32_t>(region.x + c * region.width / s.columns);
+    }
+    std::uint32_t top = region.y;
     for (std::uint64_t r = 0; r < s.rows; ++r) {
-      const std::uint64_t bottom = region.y + (r + 1) * height / s.rows;
-      std::uint64_t left = region.x;
+      const auto bottom = static_cast<std::uint32_t>(region.y + (r + 1) * region.height / s.rows);
       for (std::uint64_t c = 0; c < s.columns; ++c) {
-        const std::uint64_t right = region.x + (c + 1) * width / s.columns;
-        level.cells.push_back(GridCell{region.output, std::string(label),
-                                       static_cast<std::uint32_t>(left),
-                                       static_cast<std::uint32_t>(top),
-                                       static_cast<std::uint32_t>(right - left),
-                                       static_cast<std::uint32_t>(bottom - top)});
+        level.cells.emplace_back(region.output, std::string(label), column_edges[c], top,
+                                 column_edges[c + 1] - column_edges[c], bottom - top);
         next_label();
-        left = right;
       }
       top = bottom;
     }
