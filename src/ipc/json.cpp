@@ -577,7 +577,7 @@ std::expected<std::size_t, JsonError> read_word(const Value& value,
   auto variant = read_variant(value, words, expected);
   if (!variant) return std::unexpected(std::move(variant.error()));
   if (variant->payload != nullptr && !variant->payload->is_null()) {
-    return std::unexpected(invalid_type(*variant->payload, "unit variant"));
+    return std::unexpected(invalid_type(*variant->payload, "unit"));
   }
   return variant->index;
 }

@@ -280,7 +280,7 @@ std::expected<Command, JsonError> decode_command(const Value& value) {
     }
     default:
       if (payload != nullptr && !payload->is_null()) {
-        return std::unexpected(json::invalid_type(*payload, "unit variant"));
+        return std::unexpected(json::invalid_type(*payload, "unit"));
       }
       if (variant->index == 1) return command::Reload{};
       if (variant->index == 2) return command::Cancel{};
