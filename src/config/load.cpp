@@ -23,6 +23,9 @@ std::string join(std::string base, std::string_view relative) {
   return base;
 }
 
+// Far beyond any real configuration; it stops a path such as /dev/zero from filling memory.
+constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
+
 // The whole file, or the text of what went wrong.
 std::expected<std::string, std::string> read_text(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -39,6 +42,10 @@ std::expected<std::string, std::string> read_text(const std::string& path) {
     }
     if (n == 0) break;
     text.append(buffer, static_cast<std::size_t>(n));
+    if (text.size() > kMaxFileBytes) {
+      ::close(fd);
+      return std::unexpected(os_error_text(EFBIG));
+    }
   }
   ::close(fd);
   if (!config::is_utf8(text)) return std::unexpected("stream did not contain valid UTF-8");

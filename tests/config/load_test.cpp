@@ -125,6 +125,12 @@ TEST(LoadConfig, UnreadableFilesFailWithTheSystemError) {
             "cannot read config " + directory + ": Is a directory (os error 21)");
 }
 
+TEST(LoadConfig, EndlessFilesAreRefusedInsteadOfFillingMemory) {
+  const auto loaded = load_config("/dev/zero");
+  ASSERT_FALSE(loaded.has_value());
+  EXPECT_EQ(loaded.error().message(), "cannot read config /dev/zero: File too large (os error 27)");
+}
+
 TEST(LoadConfig, FileWithoutReadPermissionFails) {
   if (::geteuid() == 0) {
     GTEST_SKIP() << "running as root: permission checks always pass, so the file stays readable";
