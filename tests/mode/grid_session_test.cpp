@@ -3,8 +3,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <limits>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+#include "logging/logging.h"
 #include "mode_support.h"
 
 namespace tarvik {
@@ -391,6 +397,34 @@ TEST(GridSession, StartCopiesConfigurationAndRequest) {
   EXPECT_EQ(session->action, GridAction::Right);
   EXPECT_FALSE(session->auto_descend);
   EXPECT_EQ(session->max_depth, 2);
+}
+
+TEST(GridSession, StartWarnsOnlyWhenConfiguredZoomIsLost) {
+  char path[] = "/tmp/tarvik-mode-log-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  // The logger owns the descriptor; this is the test program's only logger.
+  ASSERT_TRUE(init_logging(LogLevel::Warn, fd));
+  auto log_text = [&path] {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  };
+  const std::string warning = "screen capture unavailable; continuing without magnification";
+
+  Config config;
+  config.grid.refinement_zoom = 1.0;
+  ASSERT_TRUE(start_grid_session(kFullHd, config, GridOptions{}, false));
+  config.grid.refinement_zoom = 4.0;
+  ASSERT_TRUE(start_grid_session(kFullHd, config, GridOptions{}, true));
+  EXPECT_EQ(log_text().find(warning), std::string::npos) << log_text();
+
+  ASSERT_TRUE(start_grid_session(kFullHd, config, GridOptions{}, false));
+  const std::string text = log_text();
+  EXPECT_NE(text.find(warning), std::string::npos) << text;
+  EXPECT_NE(text.find("\"target\":\"tarvik::app\""), std::string::npos) << text;
+  unlink(path);
 }
 
 TEST(GridSession, RootLayoutErrorFailsTheStart) {
