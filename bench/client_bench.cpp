@@ -155,6 +155,20 @@ void BM_ClientCancel(benchmark::State& state) {
 }
 BENCHMARK(BM_ClientCancel)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
+// The program's start-up alone (dynamic linking, parsing), without logger or exchange: the
+// difference to BM_ClientCancel is what the request itself costs.
+void BM_VersionOnly(benchmark::State& state) {
+  InstantDaemon daemon;
+  Launcher launcher(daemon.runtime_dir());
+  for (auto _ : state) {
+    if (launcher.run({TARVIK_EXECUTABLE, "--version"}) != 0) {
+      state.SkipWithError("tarvik --version failed; is the tarvik executable built?");
+      break;
+    }
+  }
+}
+BENCHMARK(BM_VersionOnly)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
 void BM_BinTrue(benchmark::State& state) {
   InstantDaemon daemon;
   Launcher launcher(daemon.runtime_dir());
