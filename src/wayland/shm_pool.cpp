@@ -158,6 +158,14 @@ wl_buffer* ShmBuffer::buffer() const { return state_->buffer; }
 
 bool ShmBuffer::active() const { return state_ && state_->active; }
 
+void ShmBuffer::mark_active() { state_->active = true; }
+
+void ShmBuffer::mark_released() { state_->active = false; }
+
+bool ShmBuffer::belongs_to(const ShmPool& pool) const {
+  return state_ && state_->memory == pool.memory_;
+}
+
 std::expected<void, std::string> ShmBuffer::attach(wl_surface* surface) {
   if (state_->active) return std::unexpected(std::string(kBufferAlreadyActive));
   wl_surface_attach(surface, state_->buffer, 0, 0);

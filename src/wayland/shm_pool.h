@@ -46,6 +46,7 @@ inline constexpr const char* kBufferAlreadyActive = "Buffer was already active";
 inline constexpr const char* kBufferTooLarge = "Requested buffer size is too large for slot";
 
 struct PoolMemory;
+class ShmPool;
 struct BufferState;
 
 // One buffer of a pool. Dropping the handle gives the slot back once the compositor no longer
@@ -64,6 +65,13 @@ class ShmBuffer {
   // still holds this buffer from an earlier attach.
   std::expected<void, std::string> attach(wl_surface* surface);
   bool active() const;
+  // For buffers the compositor writes into without attaching them (screencopy): held from
+  // the copy request until the frame is finished or destroyed, which is when no release
+  // event will come.
+  void mark_active();
+  void mark_released();
+  // Whether the buffer was cut from `pool` (and not from a pool it has since replaced).
+  bool belongs_to(const ShmPool& pool) const;
 
  private:
   friend class ShmPool;
@@ -73,6 +81,7 @@ class ShmBuffer {
 
 class ShmPool {
  public:
+  friend class ShmBuffer;
   // Format code 0 of wl_shm: 32-bit little-endian ARGB with premultiplied alpha.
   static constexpr std::uint32_t kArgb8888 = 0;
 

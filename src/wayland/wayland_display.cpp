@@ -16,6 +16,7 @@
 #include "keyboard-shortcuts-inhibit-unstable-v1-client-protocol.h"
 #include "logging/log.h"
 #include "logging/system_error.h"
+#include "wayland/screencopy.h"
 #include "wayland/layer_shell_protocol.h"
 #include "wlr-screencopy-unstable-v1-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
@@ -118,6 +119,7 @@ WaylandDisplay::WaylandDisplay(DisplayHandle display, std::string seat_name,
 
 WaylandDisplay::~WaylandDisplay() {
   if (source_ && loop_) loop_->remove_fd(*source_);
+  cancel_captures();
   keyboard_.reset();
   if (inhibitor_) zwp_keyboard_shortcuts_inhibitor_v1_destroy(inhibitor_);
   overlays_.clear();
@@ -612,14 +614,172 @@ PointerStatus WaylandDisplay::move_pointer(double dx, double dy) {
 
 // ----- Screen capture ----------------------------------------------------------------------
 
-Status WaylandDisplay::request_capture(const std::string& output, std::uint64_t) {
-  if (!output_object(output)) {
+// Listeners of zwlr_screencopy_frame_v1; the data is the display, the capture is found by its
+// frame (a cancelled capture's frame is destroyed and never heard of again).
+struct CaptureListeners {
+  static WaylandDisplay::InFlightCapture* capture(void* data, zwlr_screencopy_frame_v1* frame) {
+    return static_cast<WaylandDisplay*>(data)->find_capture(frame);
+  }
+
+  static void buffer(void* data, zwlr_screencopy_frame_v1* frame, std::uint32_t format,
+                     std::uint32_t width, std::uint32_t height, std::uint32_t stride) {
+    auto* c = capture(data, frame);
+    if (!c || !capture_format_accepted(format)) return;
+    c->format = format;
+    c->width = width;
+    c->height = height;
+    c->stride = stride;
+  }
+
+  static void flags(void* data, zwlr_screencopy_frame_v1* frame, std::uint32_t flags) {
+    if (auto* c = capture(data, frame)) {
+      c->y_invert = (flags & ZWLR_SCREENCOPY_FRAME_V1_FLAGS_Y_INVERT) != 0;
+    }
+  }
+
+  static void ready(void* data, zwlr_screencopy_frame_v1* frame, std::uint32_t, std::uint32_t,
+                    std::uint32_t) {
+    if (auto* c = capture(data, frame)) static_cast<WaylandDisplay*>(data)->capture_ready(*c);
+  }
+
+  static void failed(void* data, zwlr_screencopy_frame_v1* frame) {
+    auto* c = capture(data, frame);
+    if (!c) return;
+    TARVIK_LOG(Warn, kTarget,
+               "Wayland screencopy failed; refinement will continue without a captured "
+               "background");
+    static_cast<WaylandDisplay*>(data)->finish_capture(
+        *c, std::unexpected(std::string("screencopy failed")));
+  }
+
+  static void damage(void*, zwlr_screencopy_frame_v1*, std::uint32_t, std::uint32_t,
+                     std::uint32_t, std::uint32_t) {}
+
+  static void linux_dmabuf(void*, zwlr_screencopy_frame_v1*, std::uint32_t, std::uint32_t,
+                           std::uint32_t) {}
+
+  static void buffer_done(void* data, zwlr_screencopy_frame_v1* frame) {
+    if (auto* c = capture(data, frame)) {
+      static_cast<WaylandDisplay*>(data)->capture_buffer_done(*c);
+    }
+  }
+};
+
+namespace {
+
+const zwlr_screencopy_frame_v1_listener frame_listener = {
+    .buffer = &CaptureListeners::buffer,
+    .flags = &CaptureListeners::flags,
+    .ready = &CaptureListeners::ready,
+    .failed = &CaptureListeners::failed,
+    .damage = &CaptureListeners::damage,
+    .linux_dmabuf = &CaptureListeners::linux_dmabuf,
+    .buffer_done = &CaptureListeners::buffer_done,
+};
+
+}  // namespace
+
+Status WaylandDisplay::request_capture(const std::string& output, std::uint64_t serial) {
+  if (!screencopy_manager_) return std::unexpected(std::string("screen capture is unavailable"));
+  auto record = std::find_if(outputs_.begin(), outputs_.end(),
+                             [&](const OutputRecord& r) { return r.name == output; });
+  if (record == outputs_.end()) {
     return std::unexpected(fmt::format("output {} disappeared before capture", output));
   }
-  return std::unexpected(std::string("screen capture is unavailable"));
+  // The capture must show the desktop, not the grid drawn over it.
+  if (auto cleared = present(output, {}, static_cast<std::uint32_t>(record->width),
+                             static_cast<std::uint32_t>(record->height));
+      !cleared) {
+    return cleared;
+  }
+  auto capture = std::make_unique<InFlightCapture>();
+  capture->frame = zwlr_screencopy_manager_v1_capture_output(
+      screencopy_manager_, 0, output_objects_[record - outputs_.begin()]->output());
+  capture->output = output;
+  capture->serial = serial;
+  capture->logical_width = static_cast<std::uint32_t>(record->width);
+  capture->logical_height = static_cast<std::uint32_t>(record->height);
+  zwlr_screencopy_frame_v1_add_listener(capture->frame, &frame_listener, this);
+  captures_.push_back(std::move(capture));
+  return {};
 }
 
-void WaylandDisplay::cancel_captures() {}
+void WaylandDisplay::cancel_captures() {
+  for (auto& capture : captures_) {
+    zwlr_screencopy_frame_v1_destroy(capture->frame);
+    if (capture->buffer) capture->buffer->mark_released();
+  }
+  captures_.clear();
+}
+
+WaylandDisplay::InFlightCapture* WaylandDisplay::find_capture(zwlr_screencopy_frame_v1* frame) {
+  for (auto& capture : captures_) {
+    if (capture->frame == frame) return capture.get();
+  }
+  return nullptr;
+}
+
+void WaylandDisplay::capture_buffer_done(InFlightCapture& capture) {
+  if (!capture.format) {
+    finish_capture(capture, std::unexpected(std::string("no supported screencopy format")));
+    return;
+  }
+  if (capture.width > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()) ||
+      capture.height > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()) ||
+      capture.stride > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
+    std::fprintf(stderr, "tarvik: cannot allocate screencopy buffer: %s\n", kBufferTooLarge);
+    finish_capture(capture, std::unexpected(std::string(kBufferTooLarge)));
+    return;
+  }
+  auto buffer = capture_pool_->create_buffer(static_cast<std::int32_t>(capture.width),
+                                             static_cast<std::int32_t>(capture.height),
+                                             static_cast<std::int32_t>(capture.stride),
+                                             *capture.format);
+  if (!buffer) {
+    std::fprintf(stderr, "tarvik: cannot allocate screencopy buffer: %s\n",
+                 buffer.error().c_str());
+    finish_capture(capture, std::unexpected(buffer.error()));
+    return;
+  }
+  auto bytes = buffer->bytes();
+  std::fill(bytes.begin(), bytes.end(), std::uint8_t{0});
+  if (buffer->active()) {
+    std::fprintf(stderr, "tarvik: cannot activate screencopy buffer: %s\n", kBufferAlreadyActive);
+    finish_capture(capture, std::unexpected(std::string(kBufferAlreadyActive)));
+    return;
+  }
+  buffer->mark_active();
+  zwlr_screencopy_frame_v1_copy(capture.frame, buffer->buffer());
+  capture.buffer.emplace(std::move(*buffer));
+}
+
+void WaylandDisplay::capture_ready(InFlightCapture& capture) {
+  if (!capture.buffer || !capture.buffer->belongs_to(*capture_pool_)) {
+    finish_capture(capture, std::unexpected(std::string("the screencopy buffer is gone")));
+    return;
+  }
+  auto image = convert_capture(capture.buffer->bytes(), *capture.format, capture.width,
+                               capture.height, capture.stride, capture.y_invert);
+  if (!image) {
+    finish_capture(capture, std::unexpected(image.error()));
+    return;
+  }
+  finish_capture(capture, HeldCapture{std::move(*image), capture.width, capture.height,
+                                      capture.logical_width, capture.logical_height});
+}
+
+void WaylandDisplay::finish_capture(InFlightCapture& capture,
+                                    std::expected<HeldCapture, std::string> result) {
+  auto it = std::find_if(captures_.begin(), captures_.end(),
+                         [&](const auto& c) { return c.get() == &capture; });
+  if (it == captures_.end()) return;
+  // Out of the list before the controller runs: it may cancel every other capture.
+  std::unique_ptr<InFlightCapture> done = std::move(*it);
+  captures_.erase(it);
+  zwlr_screencopy_frame_v1_destroy(done->frame);
+  if (done->buffer) done->buffer->mark_released();
+  if (events_) events_->on_capture(done->output, done->serial, std::move(result));
+}
 
 // ----- Loop integration --------------------------------------------------------------------
 

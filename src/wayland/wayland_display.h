@@ -29,6 +29,7 @@ struct zwlr_layer_shell_v1;
 struct zwlr_virtual_pointer_manager_v1;
 struct zwlr_virtual_pointer_v1;
 struct zwlr_screencopy_manager_v1;
+struct zwlr_screencopy_frame_v1;
 struct zwp_keyboard_shortcuts_inhibit_manager_v1;
 struct zwp_keyboard_shortcuts_inhibitor_v1;
 
@@ -133,6 +134,26 @@ class WaylandDisplay final : public DisplayBackend {
   wl_output* output_object(const std::string& name) const;
   void send_virtual_button(std::uint32_t time, std::uint32_t code, bool pressed);
 
+  // Screen capture.
+  struct InFlightCapture {
+    zwlr_screencopy_frame_v1* frame = nullptr;
+    std::string output;
+    std::uint64_t serial = 0;
+    std::uint32_t logical_width = 0;
+    std::uint32_t logical_height = 0;
+    std::optional<std::uint32_t> format;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t stride = 0;
+    bool y_invert = false;
+    std::optional<ShmBuffer> buffer;
+  };
+  friend struct CaptureListeners;
+  InFlightCapture* find_capture(zwlr_screencopy_frame_v1* frame);
+  void capture_buffer_done(InFlightCapture& capture);
+  void capture_ready(InFlightCapture& capture);
+  void finish_capture(InFlightCapture& capture, std::expected<HeldCapture, std::string> result);
+
   // Wayland source internals.
   EventLoop::Result read_and_dispatch();
   EventLoop::Result flush();
@@ -172,6 +193,8 @@ class WaylandDisplay final : public DisplayBackend {
   bool capture_active_ = false;
   std::uint64_t input_generation_ = 0;
   zwp_keyboard_shortcuts_inhibitor_v1* inhibitor_ = nullptr;
+
+  std::vector<std::unique_ptr<InFlightCapture>> captures_;
 
   // Wayland source state.
   std::optional<EventLoop::SourceId> source_;
