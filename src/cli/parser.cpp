@@ -285,44 +285,6 @@ std::optional<std::uint8_t> parse_max_depth(std::string_view text) {
   return static_cast<std::uint8_t>(value);
 }
 
-bool is_valid_utf8(std::string_view bytes) {
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t length = 0;
-    // The allowed range of the second byte rules out overlong forms, surrogates and values
-    // above U+10FFFF in one place.
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (bytes.size() - i < length) return false;
-    const auto second = static_cast<unsigned char>(bytes[i + 1]);
-    if (second < low || second > high) return false;
-    for (std::size_t k = 2; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(bytes[i + k]);
-      if (next < 0x80 || next > 0xBF) return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
 std::optional<std::string> help_request(std::span<const std::string> args,
                                         std::string_view display_name) {
   if (args.empty()) return std::nullopt;
@@ -341,11 +303,11 @@ std::expected<ParsedCommandLine, CliError> parse_command_line(std::span<const st
   kept.reserve(args.size());
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
-    if (!is_valid_utf8(arg)) return std::unexpected(error(CliError::Kind::NonUtf8));
+    if (!logging::is_valid_utf8(arg)) return std::unexpected(error(CliError::Kind::NonUtf8));
     if (arg == "--log-level" || arg == "--log-file") {
       if (i + 1 >= args.size()) return std::unexpected(error(CliError::Kind::MissingValue, arg));
       const std::string_view value = args[++i];
-      if (!is_valid_utf8(value)) return std::unexpected(error(CliError::Kind::NonUtf8));
+      if (!logging::is_valid_utf8(value)) return std::unexpected(error(CliError::Kind::NonUtf8));
       if (arg == "--log-level") {
         globals.log_level = std::string(value);
       } else {

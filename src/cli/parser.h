@@ -10,6 +10,7 @@
 
 #include "cli/cli_error.h"
 #include "cli/command.h"
+#include "logging/utf8.h"
 
 namespace tarvik {
 
@@ -44,7 +45,5 @@ std::optional<double> parse_step(std::string_view text);
 
 // `--max-depth`: decimal 0..255 with an optional leading "+".
 std::optional<std::uint8_t> parse_max_depth(std::string_view text);
-
-bool is_valid_utf8(std::string_view bytes);
 
 }  // namespace tarvik

@@ -34,7 +34,7 @@ std::string_view last_component(std::string_view path) {
 }  // namespace
 
 std::string display_name(std::optional<std::string_view> argument_zero) {
-  if (argument_zero && is_valid_utf8(*argument_zero) &&
+  if (argument_zero && logging::is_valid_utf8(*argument_zero) &&
       last_component(*argument_zero) == "tarvik-dev") {
     return "tarvik-dev";
   }

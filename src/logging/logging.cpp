@@ -10,6 +10,7 @@
 
 #include "logging/log.h"
 #include "logging/panic.h"
+#include "logging/utf8.h"
 
 namespace tarvik {
 
@@ -114,6 +115,11 @@ void Logger::log(LogLevel level, std::string_view target, std::string_view messa
 void Logger::log_at(std::chrono::system_clock::time_point when, LogLevel level,
                     std::string_view target, std::string_view message) {
   if (rank(level) > max_rank_) return;
+  // Messages may quote raw bytes (paths, environment values); the JSON line must stay valid.
+  std::string repaired_message;
+  std::string repaired_target;
+  if (!is_valid_utf8(message)) message = repaired_message = lossy_utf8(message);
+  if (!is_valid_utf8(target)) target = repaired_target = lossy_utf8(target);
   const std::string_view record_tag = tag(level, target);
   const std::string timestamp = format_timestamp(when);
   {

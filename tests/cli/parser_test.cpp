@@ -280,13 +280,13 @@ TEST(Step, FollowsTheDecimalGrammar) {
 TEST(Utf8, RejectsMalformedSequences) {
   for (const char* valid : {"", "ascii", "\xc2\x80", "\xdf\xbf", "\xe0\xa0\x80", "\xed\x9f\xbf",
                             "\xef\xbf\xbf", "\xf0\x90\x80\x80", "\xf4\x8f\xbf\xbf"}) {
-    EXPECT_TRUE(is_valid_utf8(valid)) << ::testing::PrintToString(std::string(valid));
+    EXPECT_TRUE(logging::is_valid_utf8(valid)) << ::testing::PrintToString(std::string(valid));
   }
   for (const char* invalid : {"\x80", "\xbf", "\xc0\x80", "\xc1\xbf", "\xc2", "\xc2\x41",
                               "\xe0\x80\x80", "\xe0\x9f\xbf", "\xed\xa0\x80", "\xe2\x82",
                               "\xf0\x80\x80\x80", "\xf4\x90\x80\x80", "\xf5\x80\x80\x80", "\xff",
                               "ok\xe2\x82"}) {
-    EXPECT_FALSE(is_valid_utf8(invalid)) << ::testing::PrintToString(std::string(invalid));
+    EXPECT_FALSE(logging::is_valid_utf8(invalid)) << ::testing::PrintToString(std::string(invalid));
   }
 }
 

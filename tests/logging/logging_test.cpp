@@ -18,6 +18,7 @@
 #include "logging/log.h"
 #include "logging/log_file.h"
 #include "logging/panic.h"
+#include "logging/utf8.h"
 
 namespace tarvik {
 namespace {
@@ -78,6 +79,31 @@ TEST(JsonString, EscapesQuotesBackslashesAndControlCharacters) {
   }
 }
 
+TEST(LossyUtf8, ReplacesEachMalformedSequenceWithOneReplacementCharacter) {
+  const std::string r = "\uFFFD";
+  struct Case {
+    std::string bytes;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"plain ✓ text", "plain ✓ text"},
+      {"a\xff" "b", "a" + r + "b"},
+      {"\xff\xfe", r + r},
+      // A truncated sequence counts once, however many of its bytes are there.
+      {"x\xe2\x82", "x" + r},
+      {"\xe2\x82\xe2\x82\xac", r + "€"},
+      {"\xf0\x9f\x98", r},
+      // Overlong forms and surrogates are malformed from their first byte on.
+      {"\xc0\x80", r + r},
+      {"\xed\xa0\x80", r + r + r},
+      {"\xf4\x90\x80\x80", r + r + r + r},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(logging::lossy_utf8(c.bytes), c.text) << ::testing::PrintToString(c.bytes);
+    EXPECT_TRUE(logging::is_valid_utf8(logging::lossy_utf8(c.bytes)));
+  }
+}
+
 TEST(Tag, FollowsLevelExceptForThePanicTarget) {
   EXPECT_EQ(logging::tag(LogLevel::Error, "tarvik"), "ERR");
   EXPECT_EQ(logging::tag(LogLevel::Warn, "tarvik::config"), "WRN");
@@ -130,6 +156,15 @@ TEST_F(LoggerTest, MessageWithLineFeedQuoteAndBackslashStaysOneJsonLine) {
             R"({"timestamp":"00:00:01.000Z","level":"WRN","target":"tarvik::config",)"
             R"("message":"first line\nsecond \"quoted\" C:\\path"})"
             "\n");
+}
+
+TEST_F(LoggerTest, RawBytesInAMessageCannotBreakTheJsonLine) {
+  logging::Logger logger(logging::rank(LogLevel::Debug), open_out("stderr"), open_out("log"));
+  logger.log_at(at(0), LogLevel::Debug, "tarvik::sway", "using Sway IPC socket path=/run/s\xff\xfe.sock");
+  EXPECT_EQ(text("stderr"), "DBG 00:00:00.000Z using Sway IPC socket path=/run/s\uFFFD\uFFFD.sock\n");
+  EXPECT_EQ(text("log"),
+            R"({"timestamp":"00:00:00.000Z","level":"DBG","target":"tarvik::sway",)"
+            "\"message\":\"using Sway IPC socket path=/run/s\uFFFD\uFFFD.sock\"}\n");
 }
 
 TEST_F(LoggerTest, DropsRecordsAboveTheLevelInBothOutputs) {
