@@ -50,9 +50,9 @@ std::expected<void, IpcError> send_request_to(const std::string& socket_path,
   if (!stream) {
     const ConnectFailure& failure = stream.error();
     if (failure.errnum < 0) {
-      return std::unexpected(IpcError::connect(lossy_utf8(socket_path), failure.text));
+      return std::unexpected(IpcError::connect(json::lossy_utf8(socket_path), failure.text));
     }
-    return std::unexpected(IpcError::connect(lossy_utf8(socket_path), failure.errnum));
+    return std::unexpected(IpcError::connect(json::lossy_utf8(socket_path), failure.errnum));
   }
 
   auto request = encode_request(Request{protocol_version, command});

@@ -41,7 +41,7 @@ std::expected<BoundDaemonSocket, IpcError> bind_daemon_socket() {
 }
 
 std::expected<BoundDaemonSocket, IpcError> bind_daemon_socket_at(const std::string& path) {
-  const std::string shown = lossy_utf8(path);
+  const std::string shown = json::lossy_utf8(path);
 
   // Somebody answering there is a live daemon: refuse, and leave its file alone.
   if (auto probe = connect_unix(path)) {
@@ -110,7 +110,9 @@ std::expected<std::string, IpcError> read_request_text(int stream,
     }
     text.append(chunk);
   }
-  if (!is_utf8(text)) return std::unexpected(IpcError::io("stream did not contain valid UTF-8"));
+  if (!json::is_utf8(text)) {
+    return std::unexpected(IpcError::io("stream did not contain valid UTF-8"));
+  }
   return text;
 }
 

@@ -183,6 +183,10 @@ inline std::expected<void, JsonError> read_record(const Value& value, std::strin
   return read_record(value, record, std::span<const Field>(fields.begin(), fields.size()), visit);
 }
 
+// Bytes as UTF-8 text, each ill-formed subsequence replaced by one U+FFFD.
+std::string lossy_utf8(std::string_view bytes);
+bool is_utf8(std::string_view bytes);
+
 // ---- writing ----
 
 // Appends `text` as a JSON string literal, quotes included.
@@ -220,9 +224,5 @@ class Writer {
 // Text in double quotes with backslash escapes, the form debug log lines use for a message:
 // \" \\ \t \r \n \0, other control characters as \u{x}.
 std::string quoted_debug(std::string_view text);
-
-// Bytes as UTF-8 text, each ill-formed subsequence replaced by one U+FFFD.
-std::string lossy_utf8(std::string_view bytes);
-bool is_utf8(std::string_view bytes);
 
 }  // namespace tarvik
