@@ -3,6 +3,8 @@
 #include <wayland-client.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <string_view>
 
 namespace tarvik {
 
@@ -17,7 +19,23 @@ std::expected<std::uint32_t, std::string> choose_version(const std::vector<Globa
   return std::min({it->version, max, known});
 }
 
-GlobalList::GlobalList(wl_registry* registry) : registry_(registry) {
+std::vector<std::string> hidden_globals_from_environment() {
+  std::vector<std::string> names;
+  const char* value = std::getenv("TARVIK_TEST_HIDE_GLOBALS");
+  if (!value) return names;
+  std::string_view rest(value);
+  while (!rest.empty()) {
+    auto comma = rest.find(',');
+    std::string_view name = rest.substr(0, comma);
+    if (!name.empty()) names.emplace_back(name);
+    if (comma == std::string_view::npos) break;
+    rest.remove_prefix(comma + 1);
+  }
+  return names;
+}
+
+GlobalList::GlobalList(wl_registry* registry, std::vector<std::string> hidden)
+    : registry_(registry), hidden_(std::move(hidden)) {
   static const wl_registry_listener listener = {
       .global = &GlobalList::on_global,
       .global_remove = &GlobalList::on_global_remove,
@@ -28,6 +46,9 @@ GlobalList::GlobalList(wl_registry* registry) : registry_(registry) {
 void GlobalList::on_global(void* data, wl_registry*, std::uint32_t name, const char* interface,
                            std::uint32_t version) {
   auto* self = static_cast<GlobalList*>(data);
+  if (std::find(self->hidden_.begin(), self->hidden_.end(), interface) != self->hidden_.end()) {
+    return;
+  }
   self->entries_.push_back(GlobalEntry{name, interface, version});
   if (self->observer_.added) self->observer_.added(self->entries_.back());
 }

@@ -13,6 +13,10 @@ struct wl_interface;
 
 namespace tarvik {
 
+// Interfaces the end-to-end tests hide from the daemon to stand in for compositors that lack
+// them: a comma-separated list in TARVIK_TEST_HIDE_GLOBALS (unset in normal use).
+std::vector<std::string> hidden_globals_from_environment();
+
 struct GlobalEntry {
   std::uint32_t name = 0;
   std::string interface;
@@ -41,8 +45,8 @@ class GlobalList {
   };
 
   // Listens on `registry` (not owned). Until observe() is called, announcements are only
-  // recorded.
-  explicit GlobalList(wl_registry* registry);
+  // recorded. Interfaces named in `hidden` are treated as never advertised.
+  explicit GlobalList(wl_registry* registry, std::vector<std::string> hidden = {});
   GlobalList(const GlobalList&) = delete;
   GlobalList& operator=(const GlobalList&) = delete;
 
@@ -63,6 +67,7 @@ class GlobalList {
   static void on_global_remove(void* data, wl_registry* registry, std::uint32_t name);
 
   wl_registry* registry_;
+  std::vector<std::string> hidden_;
   std::vector<GlobalEntry> entries_;
   Observer observer_;
 };

@@ -154,7 +154,8 @@ std::expected<std::unique_ptr<WaylandDisplay>, DaemonError> WaylandDisplay::conn
 
   // Step 4.
   self->registry_ = wl_display_get_registry(display);
-  self->globals_ = std::make_unique<GlobalList>(self->registry_);
+  self->globals_ =
+      std::make_unique<GlobalList>(self->registry_, hidden_globals_from_environment());
   if (wl_display_roundtrip(display) < 0) {
     return std::unexpected(error(DaemonError::Kind::Globals, self->connection_error().text));
   }

@@ -281,7 +281,8 @@ class Probe(Process):
 
 
 class Daemon(Process):
-    def __init__(self, desktop, log_dir, config_text=None, extra_args=(), name="daemon"):
+    def __init__(self, desktop, log_dir, config_text=None, extra_args=(), name="daemon",
+                 env=None):
         home = Path(log_dir) / f"{name}-home"
         home.mkdir(parents=True, exist_ok=True)
         args = [required_env("TARVIK_EXECUTABLE"), "--log-level", "debug", "daemon"]
@@ -290,7 +291,7 @@ class Daemon(Process):
             config.write_text(config_text)
             args += ["--config", str(config)]
         args += list(extra_args)
-        env = desktop.env(HOME=str(home), XDG_CONFIG_HOME=str(home / "config"))
+        env = desktop.env(HOME=str(home), XDG_CONFIG_HOME=str(home / "config"), **(env or {}))
         super().__init__(name, args, env, log_dir)
 
     def wait_log(self, text, timeout=EVENT_TIMEOUT, start=0):
@@ -331,8 +332,9 @@ class DesktopTest(unittest.TestCase):
         self.addCleanup(process.stop)
         return process
 
-    def start_daemon(self, config_text=None, extra_args=(), name="daemon", wait=True):
-        daemon = self.start(Daemon, self.desktop, self.log_dir, config_text, extra_args, name)
+    def start_daemon(self, config_text=None, extra_args=(), name="daemon", wait=True, env=None):
+        daemon = self.start(Daemon, self.desktop, self.log_dir, config_text, extra_args, name,
+                            env)
         if wait and daemon.wait_log("daemon started", START_TIMEOUT) is None:
             daemon.stop()
             self.fail(f"{name} did not start:\n" + "\n".join(daemon.err.lines()[-20:]))
