@@ -245,8 +245,11 @@ TEST_F(AppLensTest, ADescentWaitsForAFreshCaptureThenAnimatesTheLens) {
   descend();
   // Nothing is drawn while the capture is awaited.
   EXPECT_EQ(h->calls(), (Calls{"request_capture DP-1 1", "schedule_timer 3 1000000000ns"}));
+  // Keys other than leaving are ignored: neither the letter nor the back keys change the level.
   h->press("a");
   h->release("a");
+  h->press("BackSpace");
+  h->press("BackSpace");
   EXPECT_TRUE(h->calls().empty());
 
   deliver(1);
