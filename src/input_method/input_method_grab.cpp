@@ -65,7 +65,7 @@ std::expected<void, std::string> InputMethodGrab::set_up(const std::string& seat
   wl_proxy_set_queue(reinterpret_cast<wl_proxy*>(wrapper), queue_);
   registry_ = wl_display_get_registry(wrapper);
   wl_proxy_wrapper_destroy(wrapper);
-  globals_ = std::make_unique<GlobalList>(registry_);
+  globals_ = std::make_unique<GlobalList>(registry_, hidden_globals_from_environment());
   if (wl_display_roundtrip_queue(display, queue_) < 0) return std::unexpected(connection_error());
 
   // Step 3.
