@@ -36,11 +36,12 @@ void set_stroke_style(cairo_t* cr, float line_width) {
 
 }  // namespace
 
-Canvas::Canvas(std::vector<std::uint8_t> pixels, std::uint32_t width, std::uint32_t height,
+Canvas::Canvas(PixelBytes pixels, std::uint32_t width, std::uint32_t height,
                cairo_surface_t* surface, cairo_t* cr)
     : pixels_(std::move(pixels)), width_(width), height_(height), surface_(surface), cr_(cr) {}
 
-std::expected<Canvas, RenderError> Canvas::create(std::uint32_t width, std::uint32_t height) {
+std::expected<Canvas, RenderError> Canvas::create(std::uint32_t width, std::uint32_t height,
+                                                 Start start) {
   const auto fail = std::unexpected(RenderError::allocation(width, height));
   if (width == 0 || height == 0 || width > max_width) return fail;
   // cairo's image surfaces stop at 32767 pixels a side; refuse before allocating the bytes.
@@ -50,9 +51,10 @@ std::expected<Canvas, RenderError> Canvas::create(std::uint32_t width, std::uint
       height > static_cast<std::uint32_t>(INT32_MAX)) {
     return fail;
   }
-  std::vector<std::uint8_t> pixels;
+  PixelBytes pixels;
   try {
     pixels.resize(std::size_t{width} * height * 4);
+    if (start == Start::Transparent) std::memset(pixels.data(), 0, pixels.size());
   } catch (const std::bad_alloc&) {
     return fail;
   } catch (const std::length_error&) {
@@ -116,7 +118,7 @@ void Canvas::mark_dirty() {
   if (surface_ != nullptr) cairo_surface_mark_dirty(surface_);
 }
 
-std::vector<std::uint8_t> Canvas::release_pixels() {
+PixelBytes Canvas::release_pixels() {
   if (surface_ != nullptr) cairo_surface_flush(surface_);
   // The surface points into the vector's buffer, so it must go first.
   reset();
@@ -144,15 +146,59 @@ std::uint32_t premultiplied_pixel(Color color) {
   return mul(color.b) | mul(color.g) << 8 | mul(color.r) << 16 | std::uint32_t{color.a} << 24;
 }
 
+namespace {
+
+// One row set word by word, the others copied from it: memcpy moves far more bytes per
+// instruction than a loop of 32-bit stores.
+void fill_rows(std::uint8_t* first, std::size_t stride, std::uint32_t width,
+               std::uint32_t height, std::uint32_t value) {
+  if (width == 0 || height == 0) return;
+  const std::size_t row_bytes = std::size_t{width} * 4;
+  if (value == 0) {
+    for (std::uint32_t y = 0; y < height; ++y) std::memset(first + y * stride, 0, row_bytes);
+    return;
+  }
+  std::uint32_t word = value;
+  std::uint8_t* row = first;
+  for (std::uint32_t x = 0; x < width; ++x) std::memcpy(row + std::size_t{x} * 4, &word, 4);
+  for (std::uint32_t y = 1; y < height; ++y) std::memcpy(first + y * stride, row, row_bytes);
+}
+
+}  // namespace
+
 void fill_canvas(Canvas& canvas, Color color) {
-  const std::uint32_t value = premultiplied_pixel(color);
   std::span<std::uint8_t> bytes = canvas.pixels();
+  const std::uint32_t value = premultiplied_pixel(color);
   if (value == 0) {
     std::memset(bytes.data(), 0, bytes.size());
   } else {
-    auto* words = reinterpret_cast<std::uint32_t*>(bytes.data());
-    std::fill(words, words + bytes.size() / 4, value);
+    fill_rows(bytes.data(), std::size_t{canvas.width()} * 4, canvas.width(), canvas.height(),
+              value);
   }
+  canvas.mark_dirty();
+}
+
+std::uint32_t composite_pixel(std::uint32_t under, Color color, float opacity) {
+  // Drawn by the rasteriser itself, so that the value is exactly what fill_rect writes.
+  auto pixel = Canvas::create(1, 1);
+  if (!pixel) return under;
+  std::memcpy(pixel->pixels().data(), &under, 4);
+  pixel->mark_dirty();
+  fill_rect(*pixel, color, 0, 0, 1, 1, opacity);
+  std::uint32_t result = 0;
+  std::memcpy(&result, pixel->pixels().data(), 4);
+  return result;
+}
+
+void store_rect(Canvas& canvas, std::uint32_t x, std::uint32_t y, std::uint32_t width,
+                std::uint32_t height, std::uint32_t value) {
+  if (x >= canvas.width() || y >= canvas.height()) return;
+  width = std::min(width, canvas.width() - x);
+  height = std::min(height, canvas.height() - y);
+  if (width == 0 || height == 0) return;
+  const std::size_t stride = std::size_t{canvas.width()} * 4;
+  std::uint8_t* first = canvas.pixels().data() + y * stride + std::size_t{x} * 4;
+  fill_rows(first, stride, width, height, value);
   canvas.mark_dirty();
 }
 

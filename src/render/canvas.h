@@ -8,13 +8,44 @@
 #include <cstdint>
 #include <expected>
 #include <span>
+#include <memory>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "config/config.h"
 #include "render/render_error.h"
 
 namespace tarvik {
+
+// An allocator that leaves bytes as they come, for buffers about to be overwritten whole: a
+// frame's worth of zeroing would otherwise cost as much as drawing its background.
+template <typename T>
+struct UninitializedAllocator {
+  using value_type = T;
+  UninitializedAllocator() = default;
+  template <typename U>
+  UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) { return std::allocator<T>{}.allocate(n); }
+  void deallocate(T* p, std::size_t n) noexcept { std::allocator<T>{}.deallocate(p, n); }
+  // Value-initialisation (resize, the size constructor) becomes default-initialisation.
+  template <typename U>
+  void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+  template <typename U>
+  bool operator==(const UninitializedAllocator<U>&) const noexcept {
+    return true;
+  }
+};
+
+// A frame's bytes.
+using PixelBytes = std::vector<std::uint8_t, UninitializedAllocator<std::uint8_t>>;
 
 class Canvas {
  public:
@@ -23,8 +54,12 @@ class Canvas {
   // Largest side the rasteriser can draw on.
   static constexpr std::uint32_t max_side = 32767;
 
-  // A fully transparent canvas, or Allocation when the size is 0, too wide, or cannot be had.
-  static std::expected<Canvas, RenderError> create(std::uint32_t width, std::uint32_t height);
+  enum class Start { Transparent, Undefined };
+
+  // A canvas, fully transparent unless the caller is about to write every pixel itself
+  // (Undefined); Allocation when the size is 0, too wide, or cannot be had.
+  static std::expected<Canvas, RenderError> create(std::uint32_t width, std::uint32_t height,
+                                                   Start start = Start::Transparent);
 
   Canvas(Canvas&& other) noexcept;
   Canvas& operator=(Canvas&& other) noexcept;
@@ -42,7 +77,7 @@ class Canvas {
   void mark_dirty();
 
   // Hands the bytes over; the canvas is empty afterwards.
-  std::vector<std::uint8_t> release_pixels();
+  PixelBytes release_pixels();
 
   // A debugging aid: writes the canvas as PNG. False when it could not be written.
   bool write_png(const std::string& path) const;
@@ -50,11 +85,11 @@ class Canvas {
   cairo_t* context() { return cr_; }
 
  private:
-  Canvas(std::vector<std::uint8_t> pixels, std::uint32_t width, std::uint32_t height,
+  Canvas(PixelBytes pixels, std::uint32_t width, std::uint32_t height,
          cairo_surface_t* surface, cairo_t* cr);
   void reset();
 
-  std::vector<std::uint8_t> pixels_;
+  PixelBytes pixels_;
   std::uint32_t width_ = 0;
   std::uint32_t height_ = 0;
   cairo_surface_t* surface_ = nullptr;
@@ -67,6 +102,13 @@ Color with_opacity(Color color, float opacity);
 
 // The colour premultiplied into one canvas pixel, bytes B, G, R, A.
 std::uint32_t premultiplied_pixel(Color color);
+
+// The pixel fill_rect leaves on a pixel it covers fully when that pixel held `under`.
+std::uint32_t composite_pixel(std::uint32_t under, Color color, float opacity);
+
+// Sets every pixel of the rectangle (clipped to the canvas) to `value`, without blending.
+void store_rect(Canvas& canvas, std::uint32_t x, std::uint32_t y, std::uint32_t width,
+                std::uint32_t height, std::uint32_t value);
 
 struct Segment {
   float x0 = 0, y0 = 0, x1 = 0, y1 = 0;

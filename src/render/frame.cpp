@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "mode/labels.h"
 
@@ -65,28 +66,105 @@ Display display_of(const FrameInput& input) {
   return display;
 }
 
-void draw_label(Canvas& canvas, TextRenderer& text, const config::Ui& ui, const GridCell& cell,
-                const RectF& r, bool matched, std::size_t typed_count, float opacity) {
-  const float s = ui.font_size;
-  const float label_width = text.measure_text(cell.label, s);
-  const float margin = std::max(0.65f * s, 6.0f);
-  const float box_height = 1.3f * s;
-  const float box_width = 2 * margin + label_width;
-  const float box_left = r.x + (r.width - box_width) / 2;
-  const float box_top = r.y + (r.height - box_height) / 2;
-  fill_rect(canvas, ui.label_background, box_left, box_top, box_width, box_height, opacity);
+void sort_unique(std::vector<std::uint32_t>& values) {
+  std::sort(values.begin(), values.end());
+  values.erase(std::unique(values.begin(), values.end()), values.end());
+}
 
+// A half-open box of whole pixels.
+struct PixelBox {
+  std::int64_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+
+  bool contains(const PixelBox& other) const {
+    return other.x0 >= x0 && other.y0 >= y0 && other.x1 <= x1 && other.y1 <= y1;
+  }
+  bool intersects(const PixelBox& other) const {
+    return other.x0 < x1 && x0 < other.x1 && other.y0 < y1 && y0 < other.y1;
+  }
+  void include(const PixelBox& other) {
+    x0 = std::min(x0, other.x0);
+    y0 = std::min(y0, other.y0);
+    x1 = std::max(x1, other.x1);
+    y1 = std::max(y1, other.y1);
+  }
+};
+
+PixelBox pixel_box(const Rect& r) {
+  return PixelBox{r.x, r.y, std::int64_t{r.x} + r.width, std::int64_t{r.y} + r.height};
+}
+
+// Every pixel a drawing of this float rectangle may touch; everything when it is not finite.
+PixelBox pixel_box(float x, float y, float width, float height) {
+  constexpr std::int64_t huge = std::int64_t{1} << 40;
+  constexpr float limit = 1e9f;
+  if (!(std::fabs(x) < limit && std::fabs(y) < limit && std::fabs(width) < limit &&
+        std::fabs(height) < limit)) {
+    return PixelBox{-huge, -huge, huge, huge};
+  }
+  return PixelBox{static_cast<std::int64_t>(std::floor(x)),
+                  static_cast<std::int64_t>(std::floor(y)),
+                  static_cast<std::int64_t>(std::ceil(x + std::max(width, 0.0f))),
+                  static_cast<std::int64_t>(std::ceil(y + std::max(height, 0.0f)))};
+}
+
+// Where a cell's label box and letters go.
+struct LabelLayout {
+  float size = 0;
+  float margin = 0;
+  float box_left = 0;
+  float box_top = 0;
+  float box_width = 0;
+  float box_height = 0;
+  PixelBox touched;  // every pixel the box and the letters may change
+};
+
+LabelLayout layout_label(TextRenderer& text, const config::Ui& ui, const GridCell& cell,
+                         const RectF& r) {
+  LabelLayout label;
+  label.size = ui.font_size;
+  const float s = label.size;
+  label.margin = std::max(0.65f * s, 6.0f);
+  label.box_height = 1.3f * s;
+  label.box_width = 2 * label.margin + text.measure_text(cell.label, s);
+  // Centred on the cell and never clipped to it: a box wider than the cell overflows it.
+  label.box_left = r.x + (r.width - label.box_width) / 2;
+  label.box_top = r.y + (r.height - label.box_height) / 2;
+  label.touched = pixel_box(label.box_left, label.box_top, label.box_width, label.box_height);
+
+  const std::uint32_t key = size_key(s);
+  float pen = label.box_left + label.margin;
+  const float baseline = std::floor(label.box_top + s);
+  for (std::size_t position = 0; position < cell.label.size();) {
+    const CachedGlyph& glyph = text.glyph(next_character(cell.label, position), key);
+    if (glyph.width > 0 && glyph.height > 0) {
+      label.touched.include(pixel_box(
+          std::floor(pen) + static_cast<float>(glyph.xmin),
+          baseline - static_cast<float>(glyph.ymin) - static_cast<float>(glyph.height),
+          static_cast<float>(glyph.width), static_cast<float>(glyph.height)));
+    }
+    pen += glyph.advance;
+  }
+  return label;
+}
+
+void draw_label(Canvas& canvas, TextRenderer& text, const config::Ui& ui, const GridCell& cell,
+                const LabelLayout& label, bool matched, std::size_t typed_count,
+                float opacity) {
+  fill_rect(canvas, ui.label_background, label.box_left, label.box_top, label.box_width,
+            label.box_height, opacity);
+  const float s = label.size;
   const std::uint32_t key = size_key(s);
   const TextPaint plain{s, ui.label_foreground, opacity};
   const TextPaint typed{s, ui.matched_foreground, opacity};
-  float pen = box_left + margin;
-  const float baseline = box_top + s;
+  float pen = label.box_left + label.margin;
+  const float baseline = label.box_top + s;
   std::size_t k = 0;
   for (std::size_t position = 0; position < cell.label.size(); ++k) {
     const char32_t character = next_character(cell.label, position);
     const float advance = text.glyph(character, key).advance;
     if (matched && k < typed_count) {
-      fill_rect(canvas, ui.matched_background, pen, box_top, advance, box_height, opacity);
+      fill_rect(canvas, ui.matched_background, pen, label.box_top, advance, label.box_height,
+                opacity);
       text.draw_glyph(canvas, character, typed, pen, baseline);
     } else {
       text.draw_glyph(canvas, character, plain, pen, baseline);
@@ -95,16 +173,128 @@ void draw_label(Canvas& canvas, TextRenderer& text, const config::Ui& ui, const 
   }
 }
 
-void sort_unique(std::vector<std::uint32_t>& values) {
-  std::sort(values.begin(), values.end());
-  values.erase(std::unique(values.begin(), values.end()), values.end());
+// One drawn cell of the frame.
+struct CellPlan {
+  std::size_t index = 0;
+  const GridCell* cell = nullptr;
+  Rect shown;         // the cell's rectangle as displayed
+  bool matched = false;
+  float opacity = 1;  // of everything but the selection
+  LabelLayout label;
+  // Its fill lands on plain background and is written directly (see plan_direct_fills).
+  std::optional<std::uint32_t> direct;
+};
+
+// A cell fill that lands on pixels holding only the background leaves one value everywhere:
+// the rasteriser's blend of the two. Such fills are written straight into the canvas together
+// with the background, which is most of a frame's pixels at the cost of a single pass.
+// Whatever a cell draws beyond its own rectangle (a label wider than the cell, the selection
+// outline) is remembered, and later cells it reaches are blended as usual, so the pixels are
+// exactly those of drawing everything in order.
+void plan_direct_fills(std::vector<CellPlan>& plans, std::optional<std::size_t> selected,
+                       const config::Ui& ui, Color background) {
+  const std::uint32_t under = premultiplied_pixel(background);
+  std::vector<PixelBox> spills;
+  std::optional<Color> last_paint;
+  std::uint32_t last_value = 0;
+  for (CellPlan& plan : plans) {
+    const PixelBox own = pixel_box(plan.shown);
+    const bool untouched = std::none_of(spills.begin(), spills.end(),
+                                        [&](const PixelBox& spill) { return spill.intersects(own); });
+    const Color paint = with_opacity(ui.cell_background, plan.opacity);
+    if (untouched && paint.a != 0) {
+      if (paint != last_paint) {
+        last_value = composite_pixel(under, paint, 1.0f);
+        last_paint = paint;
+      }
+      plan.direct = last_value;
+    }
+    PixelBox drawn = plan.label.touched;
+    if (selected == plan.index) {
+      // Half the outline lies outside the cell; its miter corners reach no further.
+      const float reach = std::fabs(ui.selected_border_width) / 2 + 1;
+      const RectF r = to_float(plan.shown);
+      drawn.include(pixel_box(r.x - reach, r.y - reach, r.width + 2 * reach, r.height + 2 * reach));
+    }
+    if (own.contains(drawn)) continue;
+    // Labels overflowing many small cells: not worth tracking, blend all later cells.
+    if (spills.size() >= 16) {
+      for (CellPlan* rest = &plan + 1; rest != plans.data() + plans.size(); ++rest) {
+        rest->direct.reset();
+      }
+      return;
+    }
+    spills.push_back(drawn);
+  }
+}
+
+// Fills the canvas with the background and the direct cell fills in one pass: the rows of
+// each horizontal band crossed by the same cells are alike, so one row is composed and copied.
+void fill_background_and_cells(Canvas& canvas, Color background,
+                               std::span<const CellPlan> plans) {
+  struct Span {
+    std::uint32_t x0, y0, x1, y1;
+    std::uint32_t value;
+  };
+  std::vector<Span> spans;
+  for (const CellPlan& plan : plans) {
+    if (!plan.direct) continue;
+    const std::uint64_t x1 = std::min<std::uint64_t>(std::uint64_t{plan.shown.x} + plan.shown.width, canvas.width());
+    const std::uint64_t y1 = std::min<std::uint64_t>(std::uint64_t{plan.shown.y} + plan.shown.height, canvas.height());
+    if (plan.shown.x >= x1 || plan.shown.y >= y1) continue;
+    spans.push_back(Span{plan.shown.x, plan.shown.y, static_cast<std::uint32_t>(x1),
+                         static_cast<std::uint32_t>(y1), *plan.direct});
+  }
+  if (spans.empty()) {
+    fill_canvas(canvas, background);
+    return;
+  }
+  const std::uint32_t under = premultiplied_pixel(background);
+  std::vector<std::uint32_t> edges{0, canvas.height()};
+  for (const Span& span : spans) {
+    edges.push_back(span.y0);
+    edges.push_back(span.y1);
+  }
+  std::sort(edges.begin(), edges.end());
+  edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+  std::sort(spans.begin(), spans.end(),
+            [](const Span& a, const Span& b) { return a.y0 < b.y0; });
+
+  const std::uint32_t width = canvas.width();
+  const std::size_t stride = std::size_t{width} * 4;
+  std::uint8_t* bytes = canvas.pixels().data();
+  std::vector<const Span*> active;
+  std::size_t next = 0;
+  for (std::size_t e = 0; e + 1 < edges.size(); ++e) {
+    const std::uint32_t top = edges[e];
+    const std::uint32_t bottom = edges[e + 1];
+    std::erase_if(active, [&](const Span* span) { return span->y1 <= top; });
+    while (next < spans.size() && spans[next].y0 <= top) active.push_back(&spans[next++]);
+    std::sort(active.begin(), active.end(),
+              [](const Span* a, const Span* b) { return a->x0 < b->x0; });
+    std::uint8_t* row = bytes + top * stride;
+    const auto put = [row](std::uint32_t from, std::uint32_t to, std::uint32_t value) {
+      for (std::uint32_t x = from; x < to; ++x) std::memcpy(row + std::size_t{x} * 4, &value, 4);
+    };
+    std::uint32_t x = 0;
+    for (const Span* span : active) {
+      const std::uint32_t from = std::max(span->x0, x);
+      put(x, from, under);
+      put(from, span->x1, span->value);
+      x = std::max(x, span->x1);
+    }
+    put(x, width, under);
+    for (std::uint32_t y = top + 1; y < bottom; ++y) std::memcpy(bytes + y * stride, row, stride);
+  }
+  canvas.mark_dirty();
 }
 
 }  // namespace
 
 std::expected<Canvas, RenderError> draw_grid_canvas(TextRenderer& text, const FrameInput& input,
                                                     const OutputRecord& output,
-                                                    std::span<const Hint> hints) {
+                                                    std::span<const Hint> hints,
+                                                    GridDrawing drawing) {
   const config::Ui& ui = input.config.ui;
   const config::Grid& grid = input.config.grid;
   const GridSession& session = *input.session;
@@ -113,7 +303,9 @@ std::expected<Canvas, RenderError> draw_grid_canvas(TextRenderer& text, const Fr
   const float t = display.progress;
   const float f = display.fade;
 
-  auto created = Canvas::create(logical_size(output.width), logical_size(output.height));
+  // Every pixel is written by the background pass below.
+  auto created = Canvas::create(logical_size(output.width), logical_size(output.height),
+                                Canvas::Start::Undefined);
   if (!created) return std::unexpected(created.error());
   Canvas& canvas = *created;
 
@@ -124,21 +316,18 @@ std::expected<Canvas, RenderError> draw_grid_canvas(TextRenderer& text, const Fr
     const float alpha = std::clamp(a0 + (ui.lens_scrim_opacity - a0) * t, 0.0f, 1.0f);
     background.a = static_cast<std::uint8_t>(std::round(255.0f * alpha));
   }
-  fill_canvas(canvas, background);
-
-  if (display.view && input.capture != nullptr && input.capture_output == output.name) {
-    draw_lens_image(canvas, *display.view, *input.capture);
-  }
 
   const std::size_t typed_count = character_count(session.typed);
-  std::vector<std::uint32_t> vertical;
-  std::vector<std::uint32_t> horizontal;
+  std::vector<CellPlan> plans;
   for (std::size_t index = 0; index < level.cells.size(); ++index) {
     const GridCell& cell = level.cells[index];
     if (cell.output != output.name) continue;
-    const bool matched = label_matches(cell.label, session.typed);
+    CellPlan plan;
+    plan.index = index;
+    plan.cell = &cell;
+    plan.matched = label_matches(cell.label, session.typed);
     float o = 1.0f;
-    if (!matched && grid.unmatched != UnmatchedStyle::Keep) {
+    if (!plan.matched && grid.unmatched != UnmatchedStyle::Keep) {
       if (grid.unmatched == UnmatchedStyle::Dim && grid.unmatched_opacity > 0) {
         o = grid.unmatched_opacity;
       } else {
@@ -146,19 +335,41 @@ std::expected<Canvas, RenderError> draw_grid_canvas(TextRenderer& text, const Fr
       }
     }
     if (display.view) o *= ui.lens_cell_opacity;
-    const Rect shown = map_through_view(display.view, cell.rect());
-    const RectF r = to_float(shown);
-    fill_rect(canvas, ui.cell_background, r.x, r.y, r.width, r.height, o * f);
-    draw_label(canvas, text, ui, cell, r, matched, typed_count, o * f);
+    plan.opacity = o * f;
+    plan.shown = map_through_view(display.view, cell.rect());
+    plan.label = layout_label(text, ui, cell, to_float(plan.shown));
+    plans.push_back(plan);
+  }
 
-    const std::uint64_t right = std::uint64_t{shown.x} + shown.width;
-    const std::uint64_t bottom = std::uint64_t{shown.y} + shown.height;
+  const bool lens_image =
+      display.view && input.capture != nullptr && input.capture_output == output.name;
+  // A lens image leaves no plain background for cells to land on.
+  if (drawing == GridDrawing::Direct && !lens_image) {
+    plan_direct_fills(plans, session.selected, ui, background);
+  }
+  fill_background_and_cells(canvas, background, plans);
+  if (lens_image) draw_lens_image(canvas, *display.view, *input.capture);
+
+  std::vector<std::uint32_t> vertical;
+  std::vector<std::uint32_t> horizontal;
+  vertical.reserve(2 * plans.size());
+  horizontal.reserve(2 * plans.size());
+  for (const CellPlan& plan : plans) {
+    const RectF r = to_float(plan.shown);
+    if (!plan.direct) {
+      fill_rect(canvas, ui.cell_background, r.x, r.y, r.width, r.height, plan.opacity);
+    }
+    draw_label(canvas, text, ui, *plan.cell, plan.label, plan.matched, typed_count, plan.opacity);
+
+    const Rect& shown = plan.shown;
     vertical.push_back(shown.x);
-    vertical.push_back(static_cast<std::uint32_t>(std::min<std::uint64_t>(right, UINT32_MAX)));
+    vertical.push_back(static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(std::uint64_t{shown.x} + shown.width, UINT32_MAX)));
     horizontal.push_back(shown.y);
-    horizontal.push_back(static_cast<std::uint32_t>(std::min<std::uint64_t>(bottom, UINT32_MAX)));
+    horizontal.push_back(static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(std::uint64_t{shown.y} + shown.height, UINT32_MAX)));
 
-    if (session.selected == index) {
+    if (session.selected == plan.index) {
       // After the label, so the translucent selection tints the label box too.
       fill_rect(canvas, ui.selected_background, r.x, r.y, r.width, r.height, f);
       stroke_rect(canvas, with_opacity(ui.selected_border, f), r.x, r.y, r.width, r.height,
@@ -168,7 +379,8 @@ std::expected<Canvas, RenderError> draw_grid_canvas(TextRenderer& text, const Fr
 
   sort_unique(vertical);
   sort_unique(horizontal);
-  const Rect bounds = display.view ? display.view->lens : Rect{0, 0, canvas.width(), canvas.height()};
+  const Rect bounds =
+      display.view ? display.view->lens : Rect{0, 0, canvas.width(), canvas.height()};
   const float top = static_cast<float>(bounds.y);
   const float bottom = static_cast<float>(std::uint64_t{bounds.y} + bounds.height);
   const float left = static_cast<float>(bounds.x);
@@ -185,7 +397,8 @@ std::expected<Canvas, RenderError> draw_grid_canvas(TextRenderer& text, const Fr
 
   if (display.view) {
     const RectF lens = to_float(display.view->lens);
-    const Color shadow{0, 0, 0, static_cast<std::uint8_t>(std::round(220.0f * std::clamp(t, 0.0f, 1.0f)))};
+    const Color shadow{0, 0, 0,
+                       static_cast<std::uint8_t>(std::round(220.0f * std::clamp(t, 0.0f, 1.0f)))};
     stroke_rect(canvas, shadow, lens.x, lens.y, lens.width, lens.height,
                 ui.lens_border_width + 4);
     stroke_rect(canvas, with_opacity(ui.lens_border, t), lens.x, lens.y, lens.width,

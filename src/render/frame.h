@@ -28,7 +28,7 @@ struct OverlayFrame {
   std::string output;
   std::uint32_t width = 0;
   std::uint32_t height = 0;
-  std::vector<std::uint8_t> pixels;
+  PixelBytes pixels;
 };
 
 // What mouse mode shows besides the badge.
@@ -79,10 +79,16 @@ std::expected<std::vector<OverlayFrame>, RenderError> render_grid_frames(TextRen
 std::expected<std::optional<OverlayFrame>, RenderError> render_mouse_frame(
     TextRenderer& text, const FrameInput& input, const MouseFrameState& mouse);
 
+// How a grid frame is rasterised. Both give the same pixels: Direct writes cell fills that
+// land on plain background straight into the canvas, Reference sends every primitive through
+// the rasteriser and exists to check and measure Direct against.
+enum class GridDrawing { Direct, Reference };
+
 // One grid frame drawn for `output` onto a canvas of its size (exposed for tests and
 // benchmarks); `hints` is the grid hint list (empty: no panel).
 std::expected<Canvas, RenderError> draw_grid_canvas(TextRenderer& text, const FrameInput& input,
                                                     const OutputRecord& output,
-                                                    std::span<const Hint> hints);
+                                                    std::span<const Hint> hints,
+                                                    GridDrawing drawing = GridDrawing::Direct);
 
 }  // namespace tarvik

@@ -139,6 +139,21 @@ struct TextRenderer::Impl {
   bool fallback = false;
   std::uint32_t current_key = 0;
   std::unordered_map<std::uint64_t, CachedGlyph> cache;
+  // The blend weight m of every coverage value at the paint alpha last drawn with; labels
+  // are drawn with one or two alphas per frame, so this spares a rounding per pixel.
+  float weights_alpha = -1;
+  std::uint8_t weights[256] = {};
+
+  const std::uint8_t* weights_for(float alpha) {
+    if (alpha != weights_alpha) {
+      for (unsigned c = 0; c < 256; ++c) {
+        const float m = std::round(static_cast<float>(c) * alpha / 255.0f);
+        weights[c] = static_cast<std::uint8_t>(std::clamp(m, 0.0f, 255.0f));
+      }
+      weights_alpha = alpha;
+    }
+    return weights;
+  }
 
   ~Impl() {
     if (face != nullptr) FT_Done_Face(face);
@@ -245,6 +260,7 @@ void TextRenderer::draw_glyph(Canvas& canvas, char32_t character, const TextPain
   if (first_row >= last_row || first_col >= last_col) return;
 
   std::span<std::uint8_t> bytes = canvas.pixels();
+  const std::uint8_t* weights = impl_->weights_for(alpha);
   const std::uint32_t red = paint.color.r;
   const std::uint32_t green = paint.color.g;
   const std::uint32_t blue = paint.color.b;
@@ -254,8 +270,7 @@ void TextRenderer::draw_glyph(Canvas& canvas, char32_t character, const TextPain
     for (std::int64_t k = first_col; k < last_col; ++k) {
       const std::uint32_t c = coverage[k];
       if (c == 0) continue;
-      const float mf = std::round(static_cast<float>(c) * alpha / 255.0f);
-      const std::uint32_t m = static_cast<std::uint32_t>(std::clamp(mf, 0.0f, 255.0f));
+      const std::uint32_t m = weights[c];
       const std::uint32_t keep = 255 - m;
       std::uint8_t* pixel = row + k * 4;
       pixel[0] = static_cast<std::uint8_t>((m * blue + pixel[0] * keep) / 255);

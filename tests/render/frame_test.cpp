@@ -501,3 +501,51 @@ TEST_F(MouseFrame, IsDrawnOnlyWhereAConfiguredOverlayShowsIt) {
 
 }  // namespace
 }  // namespace tarvik
+
+namespace tarvik {
+namespace {
+
+// Direct cell fills must leave exactly the pixels of drawing every primitive in order.
+TEST_F(GridFrame, DirectFillsLeaveTheSamePixelsAsTheRasteriser) {
+  Config defaults;
+  config.ui = defaults.ui;  // translucent colours everywhere, so any reordering shows
+  config.ui.show_action_hints = true;
+  struct Case {
+    const char* what;
+    std::string typed;
+    float font_size;
+    UnmatchedStyle unmatched;
+    std::uint32_t tile_width, tile_height;
+  };
+  const Case cases[] = {
+      {"nothing typed", "", 14, UnmatchedStyle::Dim, 100, 60},
+      {"one letter dims the rest", "b", 14, UnmatchedStyle::Dim, 100, 60},
+      {"selection outline reaches the next cells", "bc", 14, UnmatchedStyle::Dim, 100, 60},
+      {"hidden cells", "b", 14, UnmatchedStyle::Hide, 100, 60},
+      {"labels wider than their cells", "", 60, UnmatchedStyle::Dim, 100, 60},
+      {"selected among overflowing labels", "ab", 48, UnmatchedStyle::Keep, 100, 60},
+      {"tiny cells", "a", 14, UnmatchedStyle::Dim, 7, 5},
+  };
+  for (const Case& c : cases) {
+    config.ui.font_size = c.font_size;
+    config.grid.unmatched = c.unmatched;
+    config.grid.root_min_tile_width = c.tile_width;
+    config.grid.root_min_tile_height = c.tile_height;
+    session_.reset();
+    for (char letter : c.typed) type_label_letter(session(), std::string(1, letter));
+    std::vector<Hint> hints;
+    if (selected_cell(session()) != nullptr) hints = grid_hints(config.bindings.grid, true);
+    auto direct = draw_grid_canvas(text, input(), outputs[0], hints, GridDrawing::Direct);
+    auto reference = draw_grid_canvas(text, input(), outputs[0], hints, GridDrawing::Reference);
+    ASSERT_TRUE(direct && reference) << c.what;
+    const auto a = direct->pixels();
+    const auto b = reference->pixels();
+    ASSERT_EQ(a.size(), b.size());
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) differing += a[i] != b[i];
+    EXPECT_EQ(differing, 0u) << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace tarvik
