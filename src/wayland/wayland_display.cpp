@@ -119,6 +119,7 @@ WaylandDisplay::WaylandDisplay(DisplayHandle display, std::string seat_name,
 
 WaylandDisplay::~WaylandDisplay() {
   if (source_ && loop_) loop_->remove_fd(*source_);
+  im_grab_.reset();
   cancel_captures();
   keyboard_.reset();
   if (inhibitor_) zwp_keyboard_shortcuts_inhibitor_v1_destroy(inhibitor_);
@@ -527,9 +528,7 @@ const zwp_keyboard_shortcuts_inhibitor_v1_listener inhibitor_listener = {
 }  // namespace
 
 Status WaylandDisplay::capture_keyboard(const std::string& output, bool preserve_focus) {
-  if (preserve_focus) {
-    return std::unexpected(std::string("the input-method keyboard grab is not available"));
-  }
+  if (preserve_focus) return capture_with_grab(output);
   OverlaySurface* target = find_overlay(output, true);
   if (!target) return std::unexpected(overlay_unavailable(output));
   for (const auto& overlay : overlays_) {
@@ -551,7 +550,35 @@ Status WaylandDisplay::capture_keyboard(const std::string& output, bool preserve
   return {};
 }
 
+Status WaylandDisplay::capture_with_grab(const std::string& output) {
+  if (!find_overlay(output, true)) return std::unexpected(overlay_unavailable(output));
+  ++input_generation_;
+  // A grab still holding the seat would make the compositor refuse the new input method.
+  im_grab_.reset();
+  auto grab = InputMethodGrab::start(
+      *loop_, seat_name_, input_generation_,
+      GrabSink{
+          .input_generation = [this] { return input_generation_; },
+          .key = [this](const KeyEvent& event) { keyboard_key(event); },
+          .lost = [this](const std::string&) {
+            if (events_) events_->on_cancel();
+          },
+      });
+  if (!grab) return std::unexpected(grab.error());
+  // The overlays are shown, but none takes the keyboard and nothing inhibits shortcuts.
+  for (const auto& overlay : overlays_) {
+    if (!overlay->configured()) continue;
+    overlay->set_keyboard_and_size(ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_NONE,
+                                   overlay->width(), overlay->height());
+    overlay->commit();
+  }
+  im_grab_ = std::move(*grab);
+  capture_active_ = true;
+  return {};
+}
+
 void WaylandDisplay::release_keyboard() {
+  im_grab_.reset();
   if (inhibitor_) {
     zwp_keyboard_shortcuts_inhibitor_v1_destroy(inhibitor_);
     inhibitor_ = nullptr;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/backend.h"
+#include "input_method/input_method_grab.h"
 #include "ipc/event_loop.h"
 #include "wayland/connection.h"
 #include "wayland/daemon_error.h"
@@ -131,6 +132,8 @@ class WaylandDisplay final : public DisplayBackend {
   void keyboard_key(const KeyEvent& event);
   void keyboard_focus(bool focused, wl_surface* surface);
   OverlaySurface* find_overlay(const std::string& name, bool configured_only);
+  // capture_keyboard with preserve_focus: the input-method grab takes the keys.
+  Status capture_with_grab(const std::string& output);
   wl_output* output_object(const std::string& name) const;
   void send_virtual_button(std::uint32_t time, std::uint32_t code, bool pressed);
 
@@ -193,6 +196,7 @@ class WaylandDisplay final : public DisplayBackend {
   bool capture_active_ = false;
   std::uint64_t input_generation_ = 0;
   zwp_keyboard_shortcuts_inhibitor_v1* inhibitor_ = nullptr;
+  std::unique_ptr<InputMethodGrab> im_grab_;  // only while a preserve-focus capture holds
 
   std::vector<std::unique_ptr<InFlightCapture>> captures_;
 
