@@ -243,9 +243,9 @@ class Process:
 class Keyboard(Process):
     """The persistent virtual keyboard (keyboard.c)."""
 
-    def __init__(self, env, log_dir):
-        super().__init__("keyboard", [required_env("TARVIK_E2E_KEYBOARD")], env, log_dir,
-                         stdin=subprocess.PIPE)
+    def __init__(self, env, log_dir, with_pointer=False):
+        args = [required_env("TARVIK_E2E_KEYBOARD")] + (["--pointer"] if with_pointer else [])
+        super().__init__("keyboard", args, env, log_dir, stdin=subprocess.PIPE)
         if self.out.wait_for("ready", START_TIMEOUT) is None:
             raise RuntimeError("the virtual keyboard did not start")
 
@@ -260,6 +260,12 @@ class Keyboard(Process):
 
     def tap(self, key):
         self.send(f"tap {key}")
+
+    def down(self, key):
+        self.send(f"down {key}")
+
+    def up(self, key):
+        self.send(f"up {key}")
 
     def type(self, text):
         for ch in text:
@@ -305,6 +311,8 @@ class DesktopTest(unittest.TestCase):
     # Start the persistent keyboard before anything else: the headless seat has no keyboard
     # until one is plugged in, and the daemon needs one.
     with_keyboard = True
+    # Plug in a pointer device of the tests' own (for runs without the daemon's).
+    with_pointer_device = False
 
     def run(self, result=None):
         result = result if result is not None else self.defaultTestResult()
@@ -325,7 +333,8 @@ class DesktopTest(unittest.TestCase):
         self.addCleanup(self.desktop.stop)
         self.keyboard = None
         if self.with_keyboard:
-            self.keyboard = self.start(Keyboard, self.desktop.env(), self.log_dir)
+            self.keyboard = self.start(Keyboard, self.desktop.env(), self.log_dir,
+                                       self.with_pointer_device)
 
     def start(self, kind, *args, **kwargs):
         process = kind(*args, **kwargs)

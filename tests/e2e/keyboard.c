@@ -9,6 +9,8 @@
 //   code 30 down    by evdev key code (down, up or tap)
 //
 // "ready" is printed once the keyboard exists. Closing stdin unplugs the keyboard and exits.
+// With --pointer it also plugs in an idle virtual pointer, so the seat has a pointer (and its
+// clients a wl_pointer) without the daemon's own.
 #define _GNU_SOURCE
 #include <errno.h>
 #include <stdint.h>
@@ -22,9 +24,11 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
+#include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
 static struct wl_seat* seat;
 static struct zwp_virtual_keyboard_manager_v1* manager;
+static struct zwlr_virtual_pointer_manager_v1* pointer_manager;
 static struct xkb_keymap* keymap;
 
 static void registry_global(void* data, struct wl_registry* registry, uint32_t name,
@@ -35,6 +39,9 @@ static void registry_global(void* data, struct wl_registry* registry, uint32_t n
     seat = wl_registry_bind(registry, name, &wl_seat_interface, 1);
   } else if (strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0) {
     manager = wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1);
+  } else if (strcmp(interface, zwlr_virtual_pointer_manager_v1_interface.name) == 0) {
+    pointer_manager =
+        wl_registry_bind(registry, name, &zwlr_virtual_pointer_manager_v1_interface, 1);
   }
 }
 
@@ -87,7 +94,8 @@ static int send_keymap(struct zwp_virtual_keyboard_v1* keyboard) {
   return 1;
 }
 
-int main(void) {
+int main(int argc, char** argv) {
+  int with_pointer = argc > 1 && strcmp(argv[1], "--pointer") == 0;
   struct wl_display* display = wl_display_connect(NULL);
   if (!display) {
     fprintf(stderr, "keyboard: cannot connect to the compositor\n");
@@ -105,6 +113,13 @@ int main(void) {
   if (!send_keymap(keyboard)) {
     fprintf(stderr, "keyboard: cannot build the keymap\n");
     return 1;
+  }
+  if (with_pointer) {
+    if (!pointer_manager) {
+      fprintf(stderr, "keyboard: the compositor lacks virtual pointers\n");
+      return 1;
+    }
+    zwlr_virtual_pointer_manager_v1_create_virtual_pointer(pointer_manager, seat);
   }
   if (wl_display_roundtrip(display) < 0) return 1;
   printf("ready\n");
