@@ -158,6 +158,7 @@ InputMethodGrab::~InputMethodGrab() {
   for (const auto& seat : seats_) {
     if (seat->seat) wl_seat_destroy(seat->seat);
   }
+  if (keyboard_grab_) TARVIK_LOG(Debug, kTarget, "input-method keyboard grab released");
   globals_.reset();
   if (registry_) wl_registry_destroy(registry_);
   if (queue_) wl_event_queue_destroy(queue_);
@@ -235,6 +236,8 @@ void InputMethodGrab::deliver() {
   for (const KeyEvent& key : keys) {
     if (!*alive) return;
     if (sink->input_generation() != stamp) continue;
+    TARVIK_LOG(Trace, kTarget, "input-method key name={} code={} released={} repeat={}", key.name,
+               key.code, key.released, key.repeat);
     sink->key(key);
   }
   if (!error || !*alive || sink->input_generation() != stamp) return;
