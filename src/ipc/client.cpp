@@ -9,6 +9,7 @@
 #include "ipc/socket_path.h"
 #include "ipc/unix_socket.h"
 #include "logging/log.h"
+#include "logging/utf8.h"
 #include "logging/system_error.h"
 
 namespace tarvik {
@@ -49,10 +50,9 @@ std::expected<void, IpcError> send_request_to(const std::string& socket_path,
   auto stream = connect_unix(socket_path);
   if (!stream) {
     const ConnectFailure& failure = stream.error();
-    if (failure.errnum < 0) {
-      return std::unexpected(IpcError::connect(json::lossy_utf8(socket_path), failure.text));
-    }
-    return std::unexpected(IpcError::connect(json::lossy_utf8(socket_path), failure.errnum));
+    const std::string shown = logging::lossy_utf8(socket_path);
+    if (failure.errnum < 0) return std::unexpected(IpcError::connect(shown, failure.text));
+    return std::unexpected(IpcError::connect(shown, failure.errnum));
   }
 
   auto request = encode_request(Request{protocol_version, command});

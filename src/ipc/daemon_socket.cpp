@@ -13,6 +13,7 @@
 #include "ipc/request_handler.h"
 #include "ipc/socket_path.h"
 #include "logging/log.h"
+#include "logging/utf8.h"
 #include "logging/system_error.h"
 
 namespace tarvik {
@@ -41,7 +42,7 @@ std::expected<BoundDaemonSocket, IpcError> bind_daemon_socket() {
 }
 
 std::expected<BoundDaemonSocket, IpcError> bind_daemon_socket_at(const std::string& path) {
-  const std::string shown = json::lossy_utf8(path);
+  const std::string shown = logging::lossy_utf8(path);
 
   // Somebody answering there is a live daemon: refuse, and leave its file alone.
   if (auto probe = connect_unix(path)) {
@@ -110,7 +111,7 @@ std::expected<std::string, IpcError> read_request_text(int stream,
     }
     text.append(chunk);
   }
-  if (!json::is_utf8(text)) {
+  if (!logging::is_valid_utf8(text)) {
     return std::unexpected(IpcError::io("stream did not contain valid UTF-8"));
   }
   return text;

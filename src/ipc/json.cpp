@@ -775,34 +775,4 @@ std::string quoted_debug(std::string_view text) {
   return out;
 }
 
-namespace json {
-
-std::string lossy_utf8(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    bool complete = false;
-    const std::size_t length = utf8_scan(bytes, i, &complete);
-    if (complete) {
-      out.append(bytes.substr(i, length));
-    } else {
-      out += "\xEF\xBF\xBD";
-    }
-    i += length;
-  }
-  return out;
-}
-
-bool is_utf8(std::string_view bytes) {
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    bool complete = false;
-    i += utf8_scan(bytes, i, &complete);
-    if (!complete) return false;
-  }
-  return true;
-}
-
-}  // namespace json
 }  // namespace tarvik

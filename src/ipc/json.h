@@ -183,10 +183,6 @@ inline std::expected<void, JsonError> read_record(const Value& value, std::strin
   return read_record(value, record, std::span<const Field>(fields.begin(), fields.size()), visit);
 }
 
-// Bytes as UTF-8 text, each ill-formed subsequence replaced by one U+FFFD.
-std::string lossy_utf8(std::string_view bytes);
-bool is_utf8(std::string_view bytes);
-
 // ---- writing ----
 
 // Appends `text` as a JSON string literal, quotes included.

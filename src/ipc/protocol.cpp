@@ -5,6 +5,8 @@
 
 #include <fmt/format.h>
 
+#include "logging/utf8.h"
+
 namespace tarvik {
 
 namespace {
@@ -26,12 +28,12 @@ struct Encoder {
   bool strict;
 
   std::expected<void, JsonError> text(std::string_view value, std::string_view refusal) {
-    if (json::is_utf8(value)) {
+    if (logging::is_valid_utf8(value)) {
       writer.string(value);
     } else if (strict) {
       return std::unexpected(JsonError{JsonError::Kind::Data, std::string(refusal)});
     } else {
-      writer.string(json::lossy_utf8(value));
+      writer.string(logging::lossy_utf8(value));
     }
     return {};
   }
@@ -232,10 +234,10 @@ std::string encode_response(const Response& response) {
   json::Writer writer;
   // The message is ours or the controller's; shown lossily rather than sent as invalid JSON.
   writer.begin_object().key("ok").boolean(response.ok).key("message");
-  if (json::is_utf8(response.message)) {
+  if (logging::is_valid_utf8(response.message)) {
     writer.string(response.message);
   } else {
-    writer.string(json::lossy_utf8(response.message));
+    writer.string(logging::lossy_utf8(response.message));
   }
   writer.end_object();
   return writer.take();

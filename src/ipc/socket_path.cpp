@@ -5,6 +5,7 @@
 #include "cli/texts.h"
 #include "ipc/json.h"
 #include "logging/log.h"
+#include "logging/utf8.h"
 
 namespace tarvik {
 
@@ -28,8 +29,9 @@ std::string sanitize_display(std::string_view display) {
 std::string socket_path_for(std::string_view runtime_dir,
                             std::optional<std::string_view> wayland_display,
                             std::string_view display_name) {
-  const std::string_view display =
-      wayland_display && json::is_utf8(*wayland_display) ? *wayland_display : "wayland-0";
+  const std::string_view display = wayland_display && logging::is_valid_utf8(*wayland_display)
+                                        ? *wayland_display
+                                        : "wayland-0";
   std::string path(runtime_dir);
   if (!path.empty() && path.back() != '/') path += '/';
   path += display_name;
@@ -47,7 +49,7 @@ std::optional<std::string> resolve_socket_path() {
       runtime_dir,
       wayland_display ? std::optional<std::string_view>(wayland_display) : std::nullopt,
       process_display_name());
-  TARVIK_LOG(Debug, "tarvik::ipc", "resolved daemon socket path={}", json::lossy_utf8(path));
+  TARVIK_LOG(Debug, "tarvik::ipc", "resolved daemon socket path={}", logging::lossy_utf8(path));
   return path;
 }
 

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "logging/utf8.h"
+
 namespace tarvik::json {
 namespace {
 
@@ -339,13 +341,13 @@ TEST(TextForms, QuotedDebugAndLossyUtf8) {
   EXPECT_EQ(quoted_debug("a\"b\\c\nd\te\r\x01\x7f\xc3\xa9"),
             "\"a\\\"b\\\\c\\nd\\te\\r\\u{1}\\u{7f}\xc3\xa9\"");
   const std::string replacement = "\xef\xbf\xbd";
-  EXPECT_EQ(lossy_utf8("ok \xc3\xa9"), "ok \xc3\xa9");
-  EXPECT_EQ(lossy_utf8("a\xff" "b"), "a" + replacement + "b");
+  EXPECT_EQ(logging::lossy_utf8("ok \xc3\xa9"), "ok \xc3\xa9");
+  EXPECT_EQ(logging::lossy_utf8("a\xff" "b"), "a" + replacement + "b");
   // A truncated sequence is one replacement, not one per byte.
-  EXPECT_EQ(lossy_utf8("a\xe2\x82"), "a" + replacement);
-  EXPECT_EQ(lossy_utf8("\xed\xa0\x80"), replacement + replacement + replacement);
-  EXPECT_TRUE(is_utf8("\xf0\x9f\x98\x80"));
-  EXPECT_FALSE(is_utf8("\xc0\xaf"));
+  EXPECT_EQ(logging::lossy_utf8("a\xe2\x82"), "a" + replacement);
+  EXPECT_EQ(logging::lossy_utf8("\xed\xa0\x80"), replacement + replacement + replacement);
+  EXPECT_TRUE(logging::is_valid_utf8("\xf0\x9f\x98\x80"));
+  EXPECT_FALSE(logging::is_valid_utf8("\xc0\xaf"));
 }
 
 }  // namespace
