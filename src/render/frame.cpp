@@ -10,10 +10,6 @@ namespace tarvik {
 
 namespace {
 
-struct RectF {
-  float x = 0, y = 0, width = 0, height = 0;
-};
-
 RectF to_float(const Rect& r) {
   return RectF{static_cast<float>(r.x), static_cast<float>(r.y), static_cast<float>(r.width),
                static_cast<float>(r.height)};
@@ -147,11 +143,14 @@ LabelLayout layout_label(TextRenderer& text, const config::Ui& ui, const GridCel
   return label;
 }
 
+// The letters of a label, and its box unless that was drawn already (batched).
 void draw_label(Canvas& canvas, TextRenderer& text, const config::Ui& ui, const GridCell& cell,
-                const LabelLayout& label, bool matched, std::size_t typed_count,
-                float opacity) {
-  fill_rect(canvas, ui.label_background, label.box_left, label.box_top, label.box_width,
-            label.box_height, opacity);
+                const LabelLayout& label, bool matched, std::size_t typed_count, float opacity,
+                bool box_drawn) {
+  if (!box_drawn) {
+    fill_rect(canvas, ui.label_background, label.box_left, label.box_top, label.box_width,
+              label.box_height, opacity);
+  }
   const float s = label.size;
   const std::uint32_t key = size_key(s);
   const TextPaint plain{s, ui.label_foreground, opacity};
@@ -160,14 +159,14 @@ void draw_label(Canvas& canvas, TextRenderer& text, const config::Ui& ui, const 
   const float baseline = label.box_top + s;
   std::size_t k = 0;
   for (std::size_t position = 0; position < cell.label.size(); ++k) {
-    const char32_t character = next_character(cell.label, position);
-    const float advance = text.glyph(character, key).advance;
+    const CachedGlyph& glyph = text.glyph(next_character(cell.label, position), key);
+    const float advance = glyph.advance;
     if (matched && k < typed_count) {
       fill_rect(canvas, ui.matched_background, pen, label.box_top, advance, label.box_height,
                 opacity);
-      text.draw_glyph(canvas, character, typed, pen, baseline);
+      text.draw_glyph(canvas, glyph, typed, pen, baseline);
     } else {
-      text.draw_glyph(canvas, character, plain, pen, baseline);
+      text.draw_glyph(canvas, glyph, plain, pen, baseline);
     }
     pen += advance;
   }
@@ -183,6 +182,8 @@ struct CellPlan {
   LabelLayout label;
   // Its fill lands on plain background and is written directly (see plan_direct_fills).
   std::optional<std::uint32_t> direct;
+  // Its label box lies inside the cell too, and is filled with the others of its colour.
+  bool batched_box = false;
 };
 
 // A cell fill that lands on pixels holding only the background leaves one value everywhere:
@@ -208,6 +209,10 @@ void plan_direct_fills(std::vector<CellPlan>& plans, std::optional<std::size_t> 
         last_paint = paint;
       }
       plan.direct = last_value;
+      // Nothing but this cell's own fill is under its label box, so the box can be drawn
+      // ahead of the other cells' letters, which it cannot reach.
+      plan.batched_box = own.contains(pixel_box(plan.label.box_left, plan.label.box_top,
+                                                plan.label.box_width, plan.label.box_height));
     }
     PixelBox drawn = plan.label.touched;
     if (selected == plan.index) {
@@ -221,6 +226,7 @@ void plan_direct_fills(std::vector<CellPlan>& plans, std::optional<std::size_t> 
     if (spills.size() >= 16) {
       for (CellPlan* rest = &plan + 1; rest != plans.data() + plans.size(); ++rest) {
         rest->direct.reset();
+        rest->batched_box = false;
       }
       return;
     }
@@ -289,6 +295,27 @@ void fill_background_and_cells(Canvas& canvas, Color background,
   canvas.mark_dirty();
 }
 
+// The batched label boxes, one path per opacity.
+void fill_batched_boxes(Canvas& canvas, Color color, std::span<const CellPlan> plans) {
+  std::vector<RectF> boxes;
+  std::vector<float> opacities;
+  for (const CellPlan& plan : plans) {
+    if (plan.batched_box &&
+        std::find(opacities.begin(), opacities.end(), plan.opacity) == opacities.end()) {
+      opacities.push_back(plan.opacity);
+    }
+  }
+  for (float opacity : opacities) {
+    boxes.clear();
+    for (const CellPlan& plan : plans) {
+      if (!plan.batched_box || plan.opacity != opacity) continue;
+      const LabelLayout& l = plan.label;
+      boxes.push_back(RectF{l.box_left, l.box_top, l.box_width, l.box_height});
+    }
+    fill_rects(canvas, color, boxes, opacity);
+  }
+}
+
 }  // namespace
 
 std::expected<Canvas, RenderError> draw_grid_canvas(TextRenderer& text, const FrameInput& input,
@@ -349,6 +376,7 @@ std::expected<Canvas, RenderError> draw_grid_canvas(TextRenderer& text, const Fr
   }
   fill_background_and_cells(canvas, background, plans);
   if (lens_image) draw_lens_image(canvas, *display.view, *input.capture);
+  fill_batched_boxes(canvas, ui.label_background, plans);
 
   std::vector<std::uint32_t> vertical;
   std::vector<std::uint32_t> horizontal;
@@ -359,7 +387,8 @@ std::expected<Canvas, RenderError> draw_grid_canvas(TextRenderer& text, const Fr
     if (!plan.direct) {
       fill_rect(canvas, ui.cell_background, r.x, r.y, r.width, r.height, plan.opacity);
     }
-    draw_label(canvas, text, ui, *plan.cell, plan.label, plan.matched, typed_count, plan.opacity);
+    draw_label(canvas, text, ui, *plan.cell, plan.label, plan.matched, typed_count, plan.opacity,
+               plan.batched_box);
 
     const Rect& shown = plan.shown;
     vertical.push_back(shown.x);

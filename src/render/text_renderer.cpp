@@ -244,7 +244,11 @@ float TextRenderer::measure_text(std::string_view text, float size) {
 
 void TextRenderer::draw_glyph(Canvas& canvas, char32_t character, const TextPaint& paint,
                               float x, float y) {
-  const CachedGlyph& g = glyph(character, size_key(paint.size));
+  draw_glyph(canvas, glyph(character, size_key(paint.size)), paint, x, y);
+}
+
+void TextRenderer::draw_glyph(Canvas& canvas, const CachedGlyph& g, const TextPaint& paint,
+                              float x, float y) {
   const float alpha = static_cast<float>(paint.color.a) * paint.opacity;
   // Zero (or NaN) alpha makes every blend an identity.
   if (!(alpha > 0) || g.width == 0 || g.height == 0) return;
@@ -271,6 +275,7 @@ void TextRenderer::draw_glyph(Canvas& canvas, char32_t character, const TextPain
       const std::uint32_t c = coverage[k];
       if (c == 0) continue;
       const std::uint32_t m = weights[c];
+      if (m == 0) continue;
       const std::uint32_t keep = 255 - m;
       std::uint8_t* pixel = row + k * 4;
       pixel[0] = static_cast<std::uint8_t>((m * blue + pixel[0] * keep) / 255);
@@ -286,9 +291,9 @@ void TextRenderer::draw_text(Canvas& canvas, std::string_view text, const TextPa
                              float x, float y) {
   const std::uint32_t key = size_key(paint.size);
   for (std::size_t position = 0; position < text.size();) {
-    const char32_t character = next_character(text, position);
-    draw_glyph(canvas, character, paint, x, y);
-    x += glyph(character, key).advance;
+    const CachedGlyph& g = glyph(next_character(text, position), key);
+    draw_glyph(canvas, g, paint, x, y);
+    x += g.advance;
   }
 }
 

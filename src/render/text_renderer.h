@@ -54,6 +54,9 @@ class TextRenderer {
 
   // Blends the glyph into the canvas with its pen at x on baseline y, clipped at the canvas.
   void draw_glyph(Canvas& canvas, char32_t character, const TextPaint& paint, float x, float y);
+  // The same with the glyph already looked up (at the paint's size key).
+  void draw_glyph(Canvas& canvas, const CachedGlyph& glyph, const TextPaint& paint, float x,
+                  float y);
 
   // The text's characters one after another, the pen advancing by each glyph's advance.
   void draw_text(Canvas& canvas, std::string_view text, const TextPaint& paint, float x,
