@@ -279,11 +279,11 @@ class Keyboard(Process):
 class Probe(Process):
     """The pointer probe (probe.c), fullscreen on the output it opens on."""
 
-    def __init__(self, env, log_dir, width=1280, height=720):
-        super().__init__("probe", [required_env("TARVIK_E2E_PROBE")], env, log_dir,
+    def __init__(self, env, log_dir, width=1280, height=720, args=(), name="probe"):
+        super().__init__(name, [required_env("TARVIK_E2E_PROBE"), *args], env, log_dir,
                          stdin=subprocess.PIPE)
         if self.out.wait_for(f"configure {width} {height}", START_TIMEOUT) is None:
-            raise RuntimeError("the probe was not shown fullscreen")
+            raise RuntimeError(f"the {name} was not shown at {width}x{height}")
 
 
 class Daemon(Process):
