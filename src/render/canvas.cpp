@@ -213,22 +213,6 @@ void fill_rect(Canvas& canvas, Color color, float x, float y, float width, float
   cairo_fill(cr);
 }
 
-void fill_rects(Canvas& canvas, Color color, std::span<const RectF> rects, float opacity) {
-  const Color paint = with_opacity(color, opacity);
-  if (paint.a == 0) return;
-  cairo_t* cr = canvas.context();
-  cairo_new_path(cr);
-  bool any = false;
-  for (const RectF& r : rects) {
-    if (!finite_rect(r.x, r.y, r.width, r.height) || r.width == 0 || r.height == 0) continue;
-    cairo_rectangle(cr, r.x, r.y, r.width, r.height);
-    any = true;
-  }
-  if (!any) return;
-  set_source(cr, paint);
-  cairo_fill(cr);
-}
-
 void stroke_rect(Canvas& canvas, Color color, float x, float y, float width, float height,
                  float line_width) {
   if (!finite_rect(x, y, width, height) || !usable_line_width(line_width)) return;

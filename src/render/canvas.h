@@ -125,10 +125,6 @@ struct RectF {
   float x = 0, y = 0, width = 0, height = 0;
 };
 
-// Several rectangles filled as one path, as fill_rect would each; for rectangles that share
-// no pixel the result is that of filling them one by one, at a fraction of the calls.
-void fill_rects(Canvas& canvas, Color color, std::span<const RectF> rects, float opacity);
-
 // The closed outline centred on the rectangle's edges, miter joins (limit 4), butt caps.
 // Non-finite coordinates, a negative size or a line width that is not positive draw nothing.
 void stroke_rect(Canvas& canvas, Color color, float x, float y, float width, float height,

@@ -182,7 +182,7 @@ struct CellPlan {
   LabelLayout label;
   // Its fill lands on plain background and is written directly (see plan_direct_fills).
   std::optional<std::uint32_t> direct;
-  // Its label box lies inside the cell too, and is filled with the others of its colour.
+  // Its label box lies inside the cell too, and is copied from a stamp (stamp_label_boxes).
   bool batched_box = false;
 };
 
@@ -295,25 +295,70 @@ void fill_background_and_cells(Canvas& canvas, Color background,
   canvas.mark_dirty();
 }
 
-// The batched label boxes, one path per opacity.
-void fill_batched_boxes(Canvas& canvas, Color color, std::span<const CellPlan> plans) {
-  std::vector<RectF> boxes;
-  std::vector<float> opacities;
+// Label boxes over directly filled cells: the rasteriser's result depends only on the box's
+// position within its first pixel, its size, its paint and the plain value under it, so each
+// distinct box is drawn once on a small canvas and copied to every cell that shows it.
+void stamp_label_boxes(Canvas& canvas, Color color, std::span<const CellPlan> plans) {
+  struct Stamp {
+    float x, y, width, height;  // the box relative to its first pixel, plus a 1-pixel margin
+    Color paint;
+    std::uint32_t under;
+    std::uint32_t columns, rows;
+    std::vector<std::uint8_t> pixels;  // columns x rows, from the first pixel
+  };
+  std::vector<Stamp> stamps;
+  const std::size_t stride = std::size_t{canvas.width()} * 4;
+  std::uint8_t* bytes = nullptr;
   for (const CellPlan& plan : plans) {
-    if (plan.batched_box &&
-        std::find(opacities.begin(), opacities.end(), plan.opacity) == opacities.end()) {
-      opacities.push_back(plan.opacity);
+    if (!plan.batched_box) continue;
+    const LabelLayout& l = plan.label;
+    const Color paint = with_opacity(color, plan.opacity);
+    if (paint.a == 0 || !(l.box_width > 0) || !(l.box_height > 0)) continue;
+    const PixelBox box = pixel_box(l.box_left, l.box_top, l.box_width, l.box_height);
+    // Exact in single precision: the fraction of a float below 2^23 and a small integer.
+    const float x = l.box_left - static_cast<float>(box.x0) + 1;
+    const float y = l.box_top - static_cast<float>(box.y0) + 1;
+    const auto columns = static_cast<std::uint32_t>(box.x1 - box.x0);
+    const auto rows = static_cast<std::uint32_t>(box.y1 - box.y0);
+    auto found = std::find_if(stamps.begin(), stamps.end(), [&](const Stamp& s) {
+      return s.x == x && s.y == y && s.width == l.box_width && s.height == l.box_height &&
+             s.paint == paint && s.under == *plan.direct;
+    });
+    if (found == stamps.end()) {
+      auto patch = Canvas::create(columns + 2, rows + 2, Canvas::Start::Undefined);
+      if (!patch) {
+        // No room for the patch: fill in place, which is what the patch would show.
+        fill_rect(canvas, paint, l.box_left, l.box_top, l.box_width, l.box_height, 1.0f);
+        bytes = nullptr;
+        continue;
+      }
+      store_rect(*patch, 0, 0, columns + 2, rows + 2, *plan.direct);
+      fill_rect(*patch, paint, x, y, l.box_width, l.box_height, 1.0f);
+      Stamp stamp{x, y, l.box_width, l.box_height, paint, *plan.direct, columns, rows, {}};
+      stamp.pixels.resize(std::size_t{columns} * rows * 4);
+      const std::span<const std::uint8_t> source = patch->pixels();
+      const std::size_t patch_stride = std::size_t{columns + 2} * 4;
+      for (std::uint32_t r = 0; r < rows; ++r) {
+        std::memcpy(stamp.pixels.data() + std::size_t{r} * columns * 4,
+                    source.data() + (r + 1) * patch_stride + 4, std::size_t{columns} * 4);
+      }
+      stamps.push_back(std::move(stamp));
+      found = stamps.end() - 1;
+    }
+    // The box lies inside its cell, and the cell inside the canvas; clip anyway.
+    const std::int64_t x0 = std::max<std::int64_t>(box.x0, 0);
+    const std::int64_t y0 = std::max<std::int64_t>(box.y0, 0);
+    const std::int64_t x1 = std::min<std::int64_t>(box.x1, canvas.width());
+    const std::int64_t y1 = std::min<std::int64_t>(box.y1, canvas.height());
+    if (x0 >= x1 || y0 >= y1) continue;
+    if (bytes == nullptr) bytes = canvas.pixels().data();
+    for (std::int64_t row = y0; row < y1; ++row) {
+      const std::uint8_t* from = found->pixels.data() +
+                                 ((row - box.y0) * found->columns + (x0 - box.x0)) * 4;
+      std::memcpy(bytes + row * stride + x0 * 4, from, static_cast<std::size_t>(x1 - x0) * 4);
     }
   }
-  for (float opacity : opacities) {
-    boxes.clear();
-    for (const CellPlan& plan : plans) {
-      if (!plan.batched_box || plan.opacity != opacity) continue;
-      const LabelLayout& l = plan.label;
-      boxes.push_back(RectF{l.box_left, l.box_top, l.box_width, l.box_height});
-    }
-    fill_rects(canvas, color, boxes, opacity);
-  }
+  canvas.mark_dirty();
 }
 
 }  // namespace
@@ -376,7 +421,7 @@ std::expected<Canvas, RenderError> draw_grid_canvas(TextRenderer& text, const Fr
   }
   fill_background_and_cells(canvas, background, plans);
   if (lens_image) draw_lens_image(canvas, *display.view, *input.capture);
-  fill_batched_boxes(canvas, ui.label_background, plans);
+  stamp_label_boxes(canvas, ui.label_background, plans);
 
   std::vector<std::uint32_t> vertical;
   std::vector<std::uint32_t> horizontal;

@@ -516,6 +516,7 @@ TEST_F(GridFrame, DirectFillsLeaveTheSamePixelsAsTheRasteriser) {
     float font_size;
     UnmatchedStyle unmatched;
     std::uint32_t tile_width, tile_height;
+    std::int32_t width = 600, height = 360;
   };
   const Case cases[] = {
       {"nothing typed", "", 14, UnmatchedStyle::Dim, 100, 60},
@@ -525,13 +526,18 @@ TEST_F(GridFrame, DirectFillsLeaveTheSamePixelsAsTheRasteriser) {
       {"labels wider than their cells", "", 60, UnmatchedStyle::Dim, 100, 60},
       {"selected among overflowing labels", "ab", 48, UnmatchedStyle::Keep, 100, 60},
       {"tiny cells", "a", 14, UnmatchedStyle::Dim, 7, 5},
+      // Cells of 97 and 98 pixels put label boxes at different sub-pixel offsets.
+      {"uneven cells", "c", 13.3f, UnmatchedStyle::Dim, 96, 54, 1069, 701},
+      {"uneven cells, selected", "cd", 17.7f, UnmatchedStyle::Keep, 96, 54, 1069, 701},
   };
   for (const Case& c : cases) {
     config.ui.font_size = c.font_size;
     config.grid.unmatched = c.unmatched;
     config.grid.root_min_tile_width = c.tile_width;
     config.grid.root_min_tile_height = c.tile_height;
-    session_.reset();
+    outputs = one_output("DP-1", c.width, c.height);
+    overlays = configured(outputs);
+    session_ = session_over("DP-1", c.width, c.height, config);
     for (char letter : c.typed) type_label_letter(session(), std::string(1, letter));
     std::vector<Hint> hints;
     if (selected_cell(session()) != nullptr) hints = grid_hints(config.bindings.grid, true);
