@@ -6,6 +6,7 @@
 #include <xkbcommon/xkbcommon-compose.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -155,6 +156,9 @@ void SeatKeyboard::on_key(void* data, wl_keyboard*, std::uint32_t, std::uint32_t
     return;
   }
   bool pressed = state == WL_KEYBOARD_KEY_STATE_PRESSED;
+  // Monotonic arrival time (CLOCK_MONOTONIC), so key-to-frame latency can be read off the log.
+  TARVIK_LOG(Trace, "tarvik::wayland", "key arrived code={} pressed={} t_ns={}", key, pressed,
+             std::chrono::steady_clock::now().time_since_epoch().count());
   KeyEvent event = self->translate(key, pressed);
   if (pressed) {
     if (self->keymap_ && xkb_keymap_key_repeats(self->keymap_, key + 8)) {

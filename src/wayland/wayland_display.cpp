@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -472,6 +473,9 @@ Status WaylandDisplay::present(const std::string& output, std::span<const std::u
   wl_surface_damage_buffer(overlay->surface(), 0, 0, static_cast<std::int32_t>(width),
                            static_cast<std::int32_t>(height));
   overlay->commit();
+  // Monotonic commit time (CLOCK_MONOTONIC), the far end of key-to-frame latency in the log.
+  TARVIK_LOG(Trace, kTarget, "overlay committed output={} size={}x{} t_ns={}", output, width,
+             height, std::chrono::steady_clock::now().time_since_epoch().count());
   return {};
 }
 
