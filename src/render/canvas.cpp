@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 #include <stdexcept>
 #include <numbers>
@@ -22,6 +23,15 @@ bool finite_rect(float x, float y, float width, float height) {
 }
 
 bool usable_line_width(float line_width) { return std::isfinite(line_width) && line_width > 0; }
+
+// cairo keeps device coordinates in 24.8 fixed point; beyond about 8 million they wrap around
+// and a shape would land somewhere else entirely.
+constexpr float rasteriser_limit = 4e6f;
+
+bool in_rasteriser_range(std::initializer_list<float> values) {
+  return std::all_of(values.begin(), values.end(),
+                     [](float v) { return std::fabs(v) <= rasteriser_limit; });
+}
 
 void set_source(cairo_t* cr, Color color) {
   cairo_set_source_rgba(cr, color.r / 255.0, color.g / 255.0, color.b / 255.0, color.a / 255.0);
@@ -207,6 +217,20 @@ void fill_rect(Canvas& canvas, Color color, float x, float y, float width, float
   if (!finite_rect(x, y, width, height)) return;
   const Color paint = with_opacity(color, opacity);
   if (paint.a == 0 || width == 0 || height == 0) return;
+  // Edges far outside the canvas move to just outside it, which leaves every canvas pixel's
+  // coverage as it was and keeps the rasteriser within its range.
+  const float low = -2;
+  const float right_limit = static_cast<float>(canvas.width()) + 2;
+  const float bottom_limit = static_cast<float>(canvas.height()) + 2;
+  if (x < low || y < low || x + width > right_limit || y + height > bottom_limit) {
+    const float x1 = std::min(x + width, right_limit);
+    const float y1 = std::min(y + height, bottom_limit);
+    x = std::max(x, low);
+    y = std::max(y, low);
+    if (!(x1 > x) || !(y1 > y)) return;
+    width = x1 - x;
+    height = y1 - y;
+  }
   cairo_t* cr = canvas.context();
   set_source(cr, paint);
   cairo_rectangle(cr, x, y, width, height);
@@ -216,7 +240,7 @@ void fill_rect(Canvas& canvas, Color color, float x, float y, float width, float
 void stroke_rect(Canvas& canvas, Color color, float x, float y, float width, float height,
                  float line_width) {
   if (!finite_rect(x, y, width, height) || !usable_line_width(line_width)) return;
-  if (color.a == 0) return;
+  if (color.a == 0 || !in_rasteriser_range({x, y, x + width, y + height, line_width})) return;
   cairo_t* cr = canvas.context();
   set_source(cr, color);
   set_stroke_style(cr, line_width);
@@ -226,14 +250,14 @@ void stroke_rect(Canvas& canvas, Color color, float x, float y, float width, flo
 
 void stroke_segments(Canvas& canvas, std::span<const Segment> segments, Color color,
                      float line_width) {
-  if (segments.empty() || !usable_line_width(line_width) || color.a == 0) return;
+  if (segments.empty() || !usable_line_width(line_width) || color.a == 0 ||
+      !in_rasteriser_range({line_width})) {
+    return;
+  }
   cairo_t* cr = canvas.context();
   cairo_new_path(cr);
   for (const Segment& s : segments) {
-    if (!std::isfinite(s.x0) || !std::isfinite(s.y0) || !std::isfinite(s.x1) ||
-        !std::isfinite(s.y1)) {
-      continue;
-    }
+    if (!in_rasteriser_range({s.x0, s.y0, s.x1, s.y1})) continue;  // NaN fails too
     cairo_move_to(cr, s.x0, s.y0);
     cairo_line_to(cr, s.x1, s.y1);
   }
@@ -245,7 +269,9 @@ void stroke_segments(Canvas& canvas, std::span<const Segment> segments, Color co
 void stroke_ellipse(Canvas& canvas, Color color, float x, float y, float width, float height,
                     float line_width) {
   if (!finite_rect(x, y, width, height) || !usable_line_width(line_width) || color.a == 0) return;
-  if (width == 0 || height == 0) return;
+  if (width == 0 || height == 0 || !in_rasteriser_range({x, y, x + width, y + height, line_width})) {
+    return;
+  }
   cairo_t* cr = canvas.context();
   cairo_new_path(cr);
   cairo_save(cr);

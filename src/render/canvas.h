@@ -126,7 +126,8 @@ struct RectF {
 };
 
 // The closed outline centred on the rectangle's edges, miter joins (limit 4), butt caps.
-// Non-finite coordinates, a negative size or a line width that is not positive draw nothing.
+// Non-finite coordinates, a negative size or a line width that is not positive draw nothing,
+// and so do coordinates beyond the rasteriser's range (millions of pixels off the canvas).
 void stroke_rect(Canvas& canvas, Color color, float x, float y, float width, float height,
                  float line_width);
 

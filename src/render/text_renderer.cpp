@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <new>
 #include <unordered_map>
 #include <utility>
 
@@ -50,15 +51,25 @@ struct FileBytes {
   int error = 0;
 };
 
+// Larger than any font in use; a path naming a device such as /dev/zero must not hang the
+// daemon or take all memory.
+constexpr std::size_t max_font_bytes = std::size_t{64} << 20;
+
 FileBytes read_file(const std::string& path) {
   FileBytes result;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO without a writer cannot stall the event loop.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     result.error = errno;
     return result;
   }
   struct stat info {};
   if (::fstat(fd, &info) == 0 && info.st_size > 0) {
+    if (static_cast<std::uint64_t>(info.st_size) > max_font_bytes) {
+      ::close(fd);
+      result.error = EFBIG;
+      return result;
+    }
     result.bytes.reserve(static_cast<std::size_t>(info.st_size));
   }
   std::uint8_t buffer[65536];
@@ -71,6 +82,11 @@ FileBytes read_file(const std::string& path) {
       break;
     }
     if (n == 0) break;
+    if (result.bytes.size() + static_cast<std::size_t>(n) > max_font_bytes) {
+      result.error = EFBIG;
+      result.bytes.clear();
+      break;
+    }
     result.bytes.insert(result.bytes.end(), buffer, buffer + n);
   }
   ::close(fd);
@@ -131,6 +147,9 @@ void copy_bitmap(const FT_Bitmap& bitmap, CachedGlyph& glyph) {
 
 }  // namespace
 
+// Taller than the largest output; glyphs beyond this are never worth rasterising.
+constexpr FT_Pos max_glyph_side = 8192;
+
 struct TextRenderer::Impl {
   FT_Library library = nullptr;
   FT_Face face = nullptr;
@@ -173,14 +192,24 @@ struct TextRenderer::Impl {
     const FT_UInt index = FT_Get_Char_Index(face, static_cast<FT_ULong>(character));
     if (FT_Load_Glyph(face, index, FT_LOAD_DEFAULT) != 0) return glyph;
     FT_GlyphSlot slot = face->glyph;
+    glyph.advance = static_cast<float>(slot->advance.x) / 64.0f;
+    // A glyph larger than any canvas would only cost gigabytes of coverage: it keeps its
+    // advance and draws nothing.
+    if (slot->metrics.width / 64 > max_glyph_side || slot->metrics.height / 64 > max_glyph_side) {
+      return glyph;
+    }
     if (slot->format != FT_GLYPH_FORMAT_BITMAP &&
         FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) != 0) {
       return glyph;
     }
-    glyph.advance = static_cast<float>(slot->advance.x) / 64.0f;
     glyph.xmin = slot->bitmap_left;
     glyph.ymin = slot->bitmap_top - static_cast<std::int32_t>(slot->bitmap.rows);
-    copy_bitmap(slot->bitmap, glyph);
+    try {
+      copy_bitmap(slot->bitmap, glyph);
+    } catch (const std::bad_alloc&) {
+      glyph.width = glyph.height = 0;
+      glyph.coverage.clear();
+    }
     return glyph;
   }
 };

@@ -127,6 +127,23 @@ TEST(Rectangles, DegenerateOnesAreSkipped) {
   EXPECT_EQ(pixel_at(canvas, 0, 0), (Pixel{255, 255, 255, 255}));
 }
 
+TEST(FillRect, EdgesFarOffTheCanvasStillCoverIt) {
+  Canvas canvas = blank(8, 8);
+  fill_rect(canvas, white, -1e7f, 2, 2e7f, 3, 1.0f);
+  fill_rect(canvas, white, 5, -3e9f, 1, 6e9f, 1.0f);
+  for (std::uint32_t y = 0; y < 8; ++y) {
+    for (std::uint32_t x = 0; x < 8; ++x) {
+      const bool covered = (y >= 2 && y < 5) || x == 5;
+      EXPECT_EQ(pixel_at(canvas, x, y).a, covered ? 255 : 0) << x << "," << y;
+    }
+  }
+  // Strokes that far out are not drawn at all rather than wrapped onto the canvas.
+  Canvas strokes = blank(8, 8);
+  stroke_rect(strokes, white, -1e7f, -1e7f, 2e7f, 2e7f, 2);
+  stroke_ellipse(strokes, white, -1e7f, -1e7f, 2e7f, 2e7f, 2);
+  EXPECT_EQ(bytes_of(strokes), bytes_of(blank(8, 8)));
+}
+
 TEST(FillRect, ZeroOpacityChangesNothing) {
   Canvas canvas = blank(6, 6);
   fill_canvas(canvas, Color{9, 8, 7, 200});

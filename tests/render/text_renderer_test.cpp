@@ -1,6 +1,7 @@
 #include "render/text_renderer.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -61,6 +62,8 @@ TEST(LoadTextRenderer, UnusableFontFilesFallBackWithTheirWarning) {
       {missing, "cannot read font " + missing +
                     ": No such file or directory (os error 2)" + fallback},
       {directory, "cannot read font " + directory + ": Is a directory (os error 21)" + fallback},
+      // A device that never ends is cut off rather than read until memory runs out.
+      {"/dev/zero", "cannot read font /dev/zero: File too large (os error 27)" + fallback},
   };
   for (const Case& c : cases) {
     auto loaded = load_text_renderer(c.path);
@@ -71,16 +74,22 @@ TEST(LoadTextRenderer, UnusableFontFilesFallBackWithTheirWarning) {
     EXPECT_GT(loaded->renderer.glyph(U'a', 896).coverage.size(), 0u);
   }
 
-  // The parser's own words sit between the path and the fallback notice.
-  auto loaded = load_text_renderer(not_a_font);
-  ASSERT_TRUE(loaded);
-  ASSERT_TRUE(loaded->warning);
-  const std::string prefix = "cannot parse font " + not_a_font + ": ";
-  const std::string& warning = *loaded->warning;
-  EXPECT_TRUE(warning.starts_with(prefix)) << warning;
-  EXPECT_TRUE(warning.ends_with(fallback)) << warning;
-  EXPECT_GT(warning.size(), prefix.size() + fallback.size()) << warning;
-  EXPECT_TRUE(loaded->renderer.uses_fallback());
+  // The parser's own words sit between the path and the fallback notice. A FIFO without a
+  // writer reads as empty instead of blocking.
+  const std::string fifo = (dir / "font.fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {not_a_font, fifo}) {
+    auto loaded = load_text_renderer(path);
+    ASSERT_TRUE(loaded);
+    ASSERT_TRUE(loaded->warning);
+    const std::string prefix = "cannot parse font " + path + ": ";
+    const std::string& warning = *loaded->warning;
+    EXPECT_TRUE(warning.starts_with(prefix)) << warning;
+    EXPECT_TRUE(warning.ends_with(fallback)) << warning;
+    EXPECT_GT(warning.size(), prefix.size() + fallback.size()) << warning;
+    EXPECT_TRUE(loaded->renderer.uses_fallback());
+  }
+  std::filesystem::remove(fifo);
 }
 
 TEST(LoadTextRenderer, UsesTheConfiguredFontWithoutWarning) {
@@ -146,6 +155,20 @@ TEST(Glyph, MetricsDescribeTheBitmapFromItsTopRow) {
 
   const CachedGlyph& g = text.glyph(U'g', key);
   EXPECT_LT(g.ymin, 0);  // the descender reaches below the baseline
+}
+
+TEST(Glyph, AbsurdSizesKeepTheirAdvanceButDrawNothing) {
+  TextRenderer text = embedded_text();
+  const CachedGlyph& huge = text.glyph(U'a', size_key(20000));
+  EXPECT_GT(huge.advance, 10000);
+  EXPECT_EQ(huge.width * huge.height, 0u);
+  // Beyond what the rasteriser accepts at all: nothing, and no failure.
+  EXPECT_EQ(text.glyph(U'a', size_key(100000)).coverage.size(), 0u);
+  Canvas canvas = *Canvas::create(16, 16);
+  for (float size : {20000.0f, 100000.0f}) {
+    text.draw_text(canvas, "ab", TextPaint{size, Color{255, 255, 255, 255}, 1}, 0, 8);
+  }
+  for (std::uint8_t byte : canvas.pixels()) ASSERT_EQ(byte, 0);
 }
 
 TEST(Glyph, CharactersTheFontLacksUseItsMissingGlyph) {
