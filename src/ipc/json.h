@@ -158,7 +158,7 @@ std::expected<std::size_t, JsonError> read_word(const Value& value,
 
 struct VariantRef {
   std::size_t index = 0;
-  const Value* payload = nullptr;  // nullptr for the bare-string form
+  const Value* payload = nullptr;  // into the examined value; nullptr for the bare-string form
 };
 // A tagged union: the bare string "Name" or the object {"Name": payload}.
 std::expected<VariantRef, JsonError> read_variant(const Value& value,
