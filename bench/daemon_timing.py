@@ -119,15 +119,31 @@ class Bench:
             raise RuntimeError(f"tarvik {' '.join(args)} failed: {err.decode(errors='replace')}")
         return elapsed
 
-    def wait_commit(self, mark, width, height):
+    def wait_commit(self, mark, width, height, after_ns=0):
         line = self.daemon.err.wait_for(
-            lambda l: (m := COMMITTED.search(l)) and (int(m[2]), int(m[3])) == (width, height),
+            lambda l: (m := COMMITTED.search(l)) and (int(m[2]), int(m[3])) == (width, height)
+            and int(m[4]) > after_ns,
             harness.EVENT_TIMEOUT, start=mark)
         if line is None:
             raise RuntimeError(f"no {width}x{height} overlay commit in the daemon log")
         return int(COMMITTED.search(line)[4])
 
+    def wait_quiet(self, quiet=0.5):
+        """Until the daemon has logged nothing for `quiet` seconds (bounded): a grid shown right
+        after a layout change may be redrawn once more when the overlay is configured again."""
+        deadline = time.monotonic() + harness.EVENT_TIMEOUT
+        seen = self.daemon.err.mark()
+        while time.monotonic() < deadline:
+            time.sleep(quiet)
+            now = self.daemon.err.mark()
+            if now == seen:
+                return
+            seen = now
+
     def set_size(self, width, height):
+        current = self.desktop.outputs()[0]["current_mode"]
+        if (current["width"], current["height"]) == (width, height):
+            return
         mark = self.daemon.err.mark()
         self.desktop.swaymsg("output", "HEADLESS-1", "resolution", f"{width}x{height}")
         if self.daemon.err.wait_for(f"size={width}x{height}", harness.EVENT_TIMEOUT,
@@ -147,7 +163,7 @@ class Bench:
             rows["grid_to_first_frame"].append(self.wait_commit(mark, width, height) - start)
             self.client("cancel")
             time.sleep(0.1)
-            rows["click"].append(self.client("click"))
+            rows["click"].append(self.client("click", "left"))
             rows["version"].append(self.client("--version"))
             rows["bin_true"].append(self.run_timed(["/bin/true"])[0])
         return {name: summary(values) for name, values in rows.items()}
@@ -158,12 +174,18 @@ class Bench:
         mark = self.daemon.err.mark()
         self.client("grid")
         self.wait_commit(mark, width, height)
+        self.wait_quiet()
         start = self.daemon.err.mark()
         rss_in_mode = rss_kib(self.daemon.pid)
         for i in range(self.args.keys):
             key_mark = self.daemon.err.mark()
             self.keyboard.tap("a" if i % 2 == 0 else "BackSpace")
-            self.wait_commit(key_mark, width, height)
+            arrived = self.daemon.err.wait_for(
+                lambda l: (m := ARRIVED.search(l)) and m[2] == "true", harness.EVENT_TIMEOUT,
+                start=key_mark)
+            if arrived is None:
+                raise RuntimeError("a key press did not reach the daemon")
+            self.wait_commit(key_mark, width, height, after_ns=int(ARRIVED.search(arrived)[3]))
         # The release of the last key may still be on its way; its line ends the last window.
         time.sleep(0.2)
         lines = self.daemon.err.lines()[start:]
@@ -187,7 +209,8 @@ class Bench:
                 latencies.append(window[-1][2] - t)
                 commits_per_key.append(len(window))
         if len(latencies) < self.args.keys:
-            raise RuntimeError(f"only {len(latencies)} of {self.args.keys} presses were drawn")
+            raise RuntimeError(f"only {len(latencies)} of {self.args.keys} presses were drawn:\n"
+                               + "\n".join(lines))
         return summary(latencies), max(commits_per_key), rss_in_mode
 
     def idle(self, seconds):
