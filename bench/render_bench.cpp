@@ -107,6 +107,40 @@ void BM_GridFrameMaxCells(benchmark::State& state) {
   run_frames(state, scene);
 }
 
+// A refined level in a 4x lens over a screen capture of a scale-1 output, as drawn for every
+// frame of the lens animation; it must stay well inside the 15 ms frame interval.
+void BM_LensFrame(benchmark::State& state) {
+  const auto width = static_cast<std::uint32_t>(state.range(0));
+  const auto height = static_cast<std::uint32_t>(state.range(1));
+  Scene scene;
+  scene.config.grid.refinement_zoom = 4;
+  scene.outputs = {OutputRecord{"DP-1", 0, 0, static_cast<std::int32_t>(width),
+                                static_cast<std::int32_t>(height)}};
+  scene.overlays = {Overlay{"DP-1", true, width, height}};
+  const GridRegion region{"DP-1", 0, 0, width, height};
+  scene.session = *start_grid_session(std::span(&region, 1), scene.config, GridOptions{}, true);
+  // A cell near the middle of the output.
+  const GridLevel& root = current_level(scene.session);
+  const std::string label = root.cells[root.cells.size() / 2].label;
+  for (char letter : label) type_label_letter(scene.session, std::string(1, letter));
+  if (!descend(scene.session)) state.SkipWithError("no lens");
+  HeldCapture capture;
+  capture.width = capture.logical_width = width;
+  capture.height = capture.logical_height = height;
+  capture.pixels.assign(std::size_t{width} * height * 4, 0x80);
+  FrameInput input{.config = scene.config, .outputs = scene.outputs, .overlays = scene.overlays,
+                   .session = &scene.session, .capture = &capture, .capture_output = "DP-1"};
+  const LensView target = *current_view(scene.session);
+  LensView opening = target;
+  opening.lens = target.source;
+  input.animation = AnimationFrame{opening, 0.5f, false};
+  for (auto _ : state) {
+    auto frames = render_frames(text(), input);
+    if (!frames || frames->size() != 1) state.SkipWithError("no frame");
+    benchmark::DoNotOptimize(frames->front().pixels.data());
+  }
+}
+
 void BM_MouseFrame(benchmark::State& state) {
   Scene scene = grid_scene(static_cast<std::uint32_t>(state.range(0)),
                            static_cast<std::uint32_t>(state.range(1)), 4096, 96, 54);
@@ -121,6 +155,7 @@ BENCHMARK(BM_GridFrameReference)
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_GridFrameTyped)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_GridFrameMaxCells)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LensFrame)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_MouseFrame)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMicrosecond);
 
 }  // namespace
