@@ -1,0 +1,561 @@
+// WaylandDisplay against the in-process fake compositor: bind versions, start-up failures,
+// seat choice and reactions, output reconciliation, overlays and buffers, pointer requests,
+// the Wayland source.
+#include "wayland/wayland_display.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <wayland-client.h>
+
+#include <algorithm>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "keyboard-shortcuts-inhibit-unstable-v1-client-protocol.h"
+#include "wayland/fake_compositor.h"
+#include "wayland/layer_shell_protocol.h"
+#include "wlr-screencopy-unstable-v1-client-protocol.h"
+#include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
+#include "xdg-output-unstable-v1-client-protocol.h"
+
+namespace tarvik {
+namespace {
+
+using ::testing::ElementsAre;
+using fake::FakeCompositor;
+using fake::FakeOutput;
+using fake::FakeSeat;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+class RecordingEvents final : public BackendEvents {
+ public:
+  void on_key(const KeyEvent&) override { ++keys; }
+  void on_capture(const std::string&, std::uint64_t, std::expected<HeldCapture, std::string>)
+      override {}
+  void on_configured_redraw() override { ++redraws; }
+  void on_cancel() override { ++cancels; }
+  void on_timer(TimerKind, std::uint64_t) override {}
+  void on_keyboard_focus(bool) override {}
+  void on_inhibitor_inactive() override {}
+
+  int keys = 0;
+  int redraws = 0;
+  int cancels = 0;
+};
+
+class RecordingControl final : public CompositorControl {
+ public:
+  std::expected<std::optional<std::string>, SwayError> focused_output() override {
+    return std::nullopt;
+  }
+  SwayStatus cursor_set(const std::string&, std::int64_t, std::int64_t) override {
+    return record("set");
+  }
+  SwayStatus pointer_to_focused_window(const std::string&) override { return record("focus"); }
+  SwayStatus cursor_move(const std::string&, double, double) override { return record("move"); }
+  SwayStatus cursor_button(const std::string&, PointerButton, bool) override {
+    return record("button");
+  }
+  SwayStatus cursor_click(const std::string& seat, PointerButton) override {
+    return record("click " + seat);
+  }
+  SwayStatus cursor_scroll(const std::string&, ScrollDirection, double) override {
+    return record("scroll");
+  }
+  std::vector<std::string>* calls = nullptr;
+
+ private:
+  SwayStatus record(std::string call) {
+    calls->push_back(std::move(call));
+    return {};
+  }
+};
+
+FakeOutput output(std::string name, std::int32_t x = 0, std::int32_t width = 1920,
+                  std::int32_t height = 1080) {
+  FakeOutput o;
+  o.name = std::move(name);
+  o.x = x;
+  o.width = width;
+  o.height = height;
+  o.logical_position = std::pair{x, 0};
+  o.logical_size = std::pair{width, height};
+  return o;
+}
+
+// The last number of a recorded line: the id of the object the request went to.
+std::string target_of(const std::string& line) { return line.substr(line.rfind('#')); }
+
+class WaylandDisplayTest : public ::testing::Test {
+ protected:
+  // Start-up steps 3 to 18, as run_daemon performs them.
+  std::expected<void, DaemonError> start(std::optional<std::string> seat = std::nullopt) {
+    compositor.start();
+    auto control = std::make_unique<RecordingControl>();
+    control->calls = &control_calls;
+    auto connected = WaylandDisplay::connect(seat, std::move(control));
+    if (!connected) return std::unexpected(connected.error());
+    display = std::move(*connected);
+    display->set_events(&events);
+    if (auto pools = display->create_pools(); !pools) return pools;
+    loop = std::move(*EventLoop::create());
+    display->start_tracking(*loop);
+    for (int i = 0; i < 2; ++i) {
+      if (auto r = display->dispatch_roundtrip(); !r) return r;
+    }
+    if (auto r = display->choose_seat(); !r) return r;
+    if (auto r = display->reconcile_outputs(); !r) return std::unexpected(r.error());
+    display->create_virtual_pointer();
+    display->create_overlays();
+    return display->dispatch_roundtrip();
+  }
+
+  // Two roundtrips: the first delivers the compositor's events, the second makes sure the
+  // requests their handlers queued have been recorded.
+  void sync() {
+    ASSERT_TRUE(display->dispatch_roundtrip());
+    ASSERT_TRUE(display->dispatch_roundtrip());
+  }
+
+  void standard(const std::vector<std::string>& except = {}) {
+    compositor.add_standard_globals(except);
+    seat = compositor.add_seat(FakeSeat{"seat0", 3});
+    primary = compositor.add_output(output("DP-1"));
+  }
+
+  // Destroyed in reverse: the display (and its connection) before the loop and the server.
+  FakeCompositor compositor;
+  std::unique_ptr<EventLoop> loop;
+  RecordingEvents events;
+  std::vector<std::string> control_calls;
+  std::unique_ptr<WaylandDisplay> display;
+  FakeCompositor::GlobalId seat = 0;
+  FakeCompositor::GlobalId primary = 0;
+};
+
+TEST_F(WaylandDisplayTest, BindsEachGlobalAtTheVersionOfTheTables) {
+  compositor.add_global(&wl_compositor_interface, 5);
+  compositor.add_global(&wl_shm_interface, 1);
+  compositor.add_global(&zwlr_layer_shell_v1_interface, 4);
+  compositor.add_global(&zxdg_output_manager_v1_interface, 3);
+  compositor.add_global(&zwp_keyboard_shortcuts_inhibit_manager_v1_interface, 1);
+  compositor.add_global(&zwlr_virtual_pointer_manager_v1_interface, 2);
+  compositor.add_global(&zwlr_screencopy_manager_v1_interface, 3);
+  seat = compositor.add_seat(FakeSeat{std::nullopt, 3}, 8);
+  compositor.add_output(output("DP-1"), 4);
+  ASSERT_TRUE(start());
+  std::vector<std::string> binds;
+  for (const auto& line : compositor.requests_matching("bind ")) {
+    binds.push_back(line.substr(0, line.rfind(" #")));
+  }
+  EXPECT_THAT(binds, ElementsAre("bind wl_compositor 5", "bind zwlr_layer_shell_v1 4",
+                                 "bind wl_shm 1",
+                                 "bind zwp_keyboard_shortcuts_inhibit_manager_v1 1",
+                                 "bind zwlr_virtual_pointer_manager_v1 2",
+                                 "bind zwlr_screencopy_manager_v1 3", "bind wl_seat 8",
+                                 "bind zxdg_output_manager_v1 3", "bind wl_output 4"));
+  EXPECT_TRUE(display->shortcut_inhibition_available());
+  EXPECT_TRUE(display->virtual_pointer_available());
+  EXPECT_TRUE(display->screen_capture_available());
+  EXPECT_EQ(display->seat_name(), "seat0") << "an unnamed seat is the default seat";
+}
+
+class MissingGlobalTest : public WaylandDisplayTest,
+                          public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(MissingGlobalTest, FailsWithTheRegistryText) {
+  standard({GetParam()});
+  auto started = start();
+  ASSERT_FALSE(started);
+  EXPECT_EQ(started.error().message(),
+            "required Wayland global is unavailable: the requested global was not found in the "
+            "registry");
+}
+
+INSTANTIATE_TEST_SUITE_P(Required, MissingGlobalTest,
+                         ::testing::Values("wl_compositor", "zwlr_layer_shell_v1", "wl_shm"));
+
+TEST_F(WaylandDisplayTest, OptionalGlobalsBelowTheirVersionAreAbsent) {
+  standard({"zwlr_virtual_pointer_manager_v1", "zwlr_screencopy_manager_v1"});
+  compositor.add_global(&zwlr_virtual_pointer_manager_v1_interface, 1);
+  compositor.add_global(&zwlr_screencopy_manager_v1_interface, 2);
+  ASSERT_TRUE(start());
+  EXPECT_FALSE(display->virtual_pointer_available());
+  EXPECT_FALSE(display->screen_capture_available());
+  EXPECT_TRUE(compositor.requests_matching("bind zwlr_virtual_pointer").empty());
+  EXPECT_EQ(display->request_capture("DP-1", 1).error(), "screen capture is unavailable");
+  // Pointer output falls back to the compositor's cursor commands, with the seat name.
+  ASSERT_TRUE(display->click(PointerButton::Left));
+  EXPECT_THAT(control_calls, ElementsAre("click seat0"));
+}
+
+TEST_F(WaylandDisplayTest, ChoosesTheFirstKeyboardSeatWithTheRequestedName) {
+  compositor.add_standard_globals();
+  compositor.add_seat(FakeSeat{"seat1", 1});  // pointer only
+  compositor.add_seat(FakeSeat{"seat0", 3});
+  compositor.add_seat(FakeSeat{"seat1", 3});
+  compositor.add_output(output("DP-1"));
+  ASSERT_TRUE(start("seat1"));
+  auto seat_binds = compositor.requests_matching("bind wl_seat");
+  auto keyboards = compositor.requests_matching("wl_seat.get_keyboard");
+  ASSERT_EQ(seat_binds.size(), 3u);
+  ASSERT_EQ(keyboards.size(), 1u);
+  EXPECT_EQ(target_of(keyboards[0]), target_of(seat_binds[2]));
+  // The virtual pointer goes to the chosen seat too.
+  auto pointer = compositor.requests_matching("zwlr_virtual_pointer_manager_v1.create_virtual");
+  ASSERT_EQ(pointer.size(), 1u);
+  EXPECT_THAT(pointer[0], HasSubstr("wl_seat@" + target_of(seat_binds[2]).substr(1)));
+}
+
+TEST_F(WaylandDisplayTest, RefusesWhenNoSeatQualifies) {
+  struct Case {
+    std::optional<std::string> requested;
+    FakeSeat seat;
+  };
+  const std::vector<Case> cases = {
+      {std::string("seat1"), FakeSeat{"seat0", 3}},  // name differs
+      {std::string("Seat0"), FakeSeat{"seat0", 3}},  // compared exactly
+      {std::nullopt, FakeSeat{"seat0", 1}},          // no keyboard
+  };
+  for (const Case& c : cases) {
+    FakeCompositor server;
+    server.add_standard_globals();
+    server.add_seat(c.seat);
+    server.add_output(output("DP-1"));
+    server.start();
+    auto connected = WaylandDisplay::connect(c.requested, std::make_unique<RecordingControl>());
+    ASSERT_TRUE(connected);
+    ASSERT_TRUE((*connected)->create_pools());
+    auto own_loop = std::move(*EventLoop::create());
+    (*connected)->start_tracking(*own_loop);
+    ASSERT_TRUE((*connected)->dispatch_roundtrip());
+    ASSERT_TRUE((*connected)->dispatch_roundtrip());
+    auto chosen = (*connected)->choose_seat();
+    ASSERT_FALSE(chosen);
+    EXPECT_EQ(chosen.error().message(),
+              "no keyboard-capable Wayland seat matched the requested seat");
+    connected->reset();
+  }
+}
+
+TEST_F(WaylandDisplayTest, FailsWhenNoOutputIsUsable) {
+  compositor.add_standard_globals({"zxdg_output_manager_v1"});
+  compositor.add_seat(FakeSeat{"seat0", 3});
+  FakeOutput unnamed = output("x");
+  unnamed.name.reset();
+  compositor.add_output(unnamed, 3);
+  auto started = start();
+  ASSERT_FALSE(started);
+  EXPECT_EQ(started.error().message(),
+            "required Wayland global is unavailable: no Wayland output supplied usable geometry");
+}
+
+TEST_F(WaylandDisplayTest, WithoutXdgOutputTheModeAndScaleGiveTheLogicalSize) {
+  compositor.add_standard_globals({"zxdg_output_manager_v1"});
+  compositor.add_seat(FakeSeat{"seat0", 3});
+  FakeOutput scaled = output("DP-2", 0, 2560, 1440);
+  scaled.x = 300;
+  scaled.scale = 2;
+  compositor.add_output(scaled);
+  ASSERT_TRUE(start());
+  EXPECT_THAT(display->outputs(), ElementsAre(OutputRecord{"DP-2", 300, 0, 1280, 720}));
+  EXPECT_THAT(compositor.requests_matching("zwlr_layer_surface_v1.set_size"),
+              ElementsAre(StartsWith("zwlr_layer_surface_v1.set_size 1280 720")));
+  ASSERT_TRUE(display->present("DP-2", {}, 1280, 720));
+  sync();
+  EXPECT_THAT(compositor.requests_matching("wl_shm_pool.create_buffer"),
+              ElementsAre(HasSubstr(" 0 1280 720 5120 0 ")));
+}
+
+TEST_F(WaylandDisplayTest, CreatesOneClickThroughOverlayPerOutputInListOrder) {
+  compositor.add_standard_globals();
+  compositor.add_seat(FakeSeat{"seat0", 3});
+  compositor.add_output(output("DP-2", 1920, 1280, 1024));
+  compositor.add_output(output("DP-1", 0));
+  ASSERT_TRUE(start());
+  ASSERT_EQ(display->overlays().size(), 2u);
+  EXPECT_EQ(display->overlays()[0].name, "DP-1");
+  EXPECT_EQ(display->overlays()[1].name, "DP-2");
+  EXPECT_TRUE(display->overlays()[0].configured);
+
+  auto all = compositor.requests();
+  auto first = std::find_if(all.begin(), all.end(), [](const std::string& line) {
+    return line.starts_with("zwlr_layer_shell_v1.get_layer_surface");
+  });
+  ASSERT_NE(first, all.end());
+  std::vector<std::string> sequence;
+  for (auto it = first; it != all.end() && sequence.size() < 9; ++it) {
+    sequence.push_back(std::regex_replace(*it, std::regex("@[0-9]+| #[0-9]+"), ""));
+  }
+  EXPECT_THAT(sequence,
+              ElementsAre("zwlr_layer_shell_v1.get_layer_surface zwlr_layer_surface_v1 "
+                          "wl_surface wl_output 3 tarvik",
+                          "zwlr_layer_surface_v1.set_anchor 15",
+                          "zwlr_layer_surface_v1.set_exclusive_zone -1",
+                          "zwlr_layer_surface_v1.set_keyboard_interactivity 0",
+                          "zwlr_layer_surface_v1.set_size 1920 1080",
+                          "wl_compositor.create_region wl_region",
+                          "wl_surface.set_input_region wl_region", "wl_region.destroy",
+                          "wl_surface.commit"));
+}
+
+TEST_F(WaylandDisplayTest, PresentingNeedsAConfiguredOverlay) {
+  standard();
+  compositor.set_configure_layer_surfaces(false);
+  ASSERT_TRUE(start());
+  EXPECT_FALSE(display->overlays()[0].configured);
+  EXPECT_EQ(display->present("DP-1", {}, 1920, 1080).error(),
+            "overlay for output DP-1 is unavailable");
+  EXPECT_EQ(display->present("HDMI-A-1", {}, 10, 10).error(),
+            "overlay for output HDMI-A-1 is unavailable");
+  EXPECT_EQ(display->capture_keyboard("DP-1", false).error(),
+            "overlay for output DP-1 is unavailable");
+  EXPECT_EQ(events.redraws, 0);
+}
+
+TEST_F(WaylandDisplayTest, NeverOverwritesABufferTheCompositorStillHolds) {
+  compositor.add_standard_globals();
+  compositor.add_seat(FakeSeat{"seat0", 3});
+  compositor.add_output(output("DP-1", 0, 4, 2));
+  ASSERT_TRUE(start());
+  std::vector<std::uint8_t> first(4 * 2 * 4, 0x11);
+  std::vector<std::uint8_t> second(4 * 2 * 4, 0x22);
+  ASSERT_TRUE(display->present("DP-1", first, 4, 2));
+  ASSERT_TRUE(display->present("DP-1", second, 4, 2));
+  sync();
+  auto created = compositor.requests_matching("wl_shm_pool.create_buffer");
+  ASSERT_EQ(created.size(), 2u);
+  auto id = [](const std::string& line) {
+    std::smatch m;
+    std::regex_search(line, m, std::regex("wl_buffer@([0-9]+) ([0-9]+)"));
+    return std::pair{static_cast<std::uint32_t>(std::stoul(m[1])), std::stoul(m[2])};
+  };
+  EXPECT_NE(id(created[0]).second, id(created[1]).second) << "same slot twice";
+  EXPECT_EQ(compositor.buffer_bytes(id(created[0]).first), first);
+  EXPECT_EQ(compositor.buffer_bytes(id(created[1]).first), second);
+  EXPECT_EQ(display->present("DP-1", std::vector<std::uint8_t>(3), 4, 2).error(),
+            "frame for output DP-1 has 3 bytes; expected 32");
+
+  // Once the compositor releases a buffer, its slot is used again.
+  compositor.set_release_buffers(true);
+  ASSERT_TRUE(display->present("DP-1", first, 4, 2));  // releases the second buffer
+  sync();
+  ASSERT_TRUE(display->present("DP-1", second, 4, 2));
+  sync();
+  created = compositor.requests_matching("wl_shm_pool.create_buffer");
+  ASSERT_EQ(created.size(), 4u);
+  EXPECT_EQ(id(created[3]).second, id(created[1]).second);
+}
+
+TEST_F(WaylandDisplayTest, ParkingShrinksThePoolsAndLeavesOnePixel) {
+  compositor.add_standard_globals();
+  compositor.add_seat(FakeSeat{"seat0", 3});
+  compositor.add_output(output("DP-1"));
+  compositor.add_output(output("DP-2", 1920));
+  ASSERT_TRUE(start());
+  ASSERT_TRUE(display->capture_keyboard("DP-2", false));
+  ASSERT_TRUE(display->present("DP-1", {}, 1920, 1080));
+  EXPECT_GE(display->overlay_pool_length(), 1920u * 1080 * 4);
+  sync();
+  compositor.clear_requests();
+  ASSERT_TRUE(display->park_overlays());
+  display->release_keyboard();
+  sync();
+  EXPECT_EQ(display->overlay_pool_length(), 128u);
+  EXPECT_EQ(display->capture_pool_length(), 4u);
+  EXPECT_EQ(compositor.requests_matching("zwlr_layer_surface_v1.set_size 1 1").size(), 2u);
+  EXPECT_EQ(compositor.requests_matching("wl_surface.damage_buffer 0 0 1 1").size(), 2u);
+  EXPECT_EQ(compositor.requests_matching("zwlr_layer_surface_v1.set_keyboard_interactivity 0")
+                .size(),
+            2u);
+  EXPECT_EQ(compositor.requests_matching("zwp_keyboard_shortcuts_inhibitor_v1.destroy").size(),
+            1u);
+  EXPECT_FALSE(display->keyboard_capture_active());
+}
+
+TEST_F(WaylandDisplayTest, CapturingTheKeyboardShowsAllOverlaysAndInhibitsShortcuts) {
+  compositor.add_standard_globals();
+  compositor.add_seat(FakeSeat{"seat0", 3});
+  compositor.add_output(output("DP-1"));
+  compositor.add_output(output("DP-2", 1920, 1280, 1024));
+  ASSERT_TRUE(start());
+  sync();  // the acknowledgements of the first configures
+  compositor.clear_requests();
+  ASSERT_TRUE(display->capture_keyboard("DP-2", false));
+  sync();
+  std::vector<std::string> lines;
+  for (const auto& line : compositor.requests()) {
+    if (line.starts_with("zwlr_layer_surface_v1.") || line.starts_with("zwp_keyboard")) {
+      lines.push_back(line.substr(0, line.rfind(" #")));
+    }
+  }
+  EXPECT_THAT(lines, ElementsAre("zwlr_layer_surface_v1.set_keyboard_interactivity 0",
+                                 "zwlr_layer_surface_v1.set_size 1920 1080",
+                                 "zwlr_layer_surface_v1.set_keyboard_interactivity 1",
+                                 "zwlr_layer_surface_v1.set_size 1280 1024",
+                                 StartsWith("zwp_keyboard_shortcuts_inhibit_manager_v1."
+                                            "inhibit_shortcuts")));
+  EXPECT_TRUE(display->keyboard_capture_active());
+}
+
+TEST_F(WaylandDisplayTest, OnlyRealLayoutChangesRebuildTheOverlays) {
+  standard();
+  ASSERT_TRUE(start());
+  auto layers = [&] {
+    return compositor.requests_matching("zwlr_layer_shell_v1.get_layer_surface").size();
+  };
+  ASSERT_EQ(layers(), 1u);
+
+  FakeOutput refreshed = output("DP-1");
+  refreshed.refresh = 144000;
+  compositor.update_output(primary, refreshed);
+  sync();
+  EXPECT_EQ(layers(), 1u);
+  EXPECT_EQ(events.cancels, 0);
+
+  compositor.update_output(primary, output("DP-1", 100));
+  sync();
+  EXPECT_EQ(layers(), 2u);
+  EXPECT_EQ(events.cancels, 1);
+  EXPECT_THAT(display->outputs(), ElementsAre(OutputRecord{"DP-1", 100, 0, 1920, 1080}));
+  EXPECT_EQ(compositor.requests_matching("zwlr_layer_surface_v1.destroy").size(), 1u);
+  EXPECT_EQ(compositor.requests_matching("zwlr_virtual_pointer_v1.destroy").size(), 1u);
+  EXPECT_EQ(compositor.requests_matching("zwlr_virtual_pointer_manager_v1.create").size(), 2u);
+
+  // The last output going away defers: the old list and overlays stay.
+  compositor.remove_global(primary);
+  sync();
+  EXPECT_EQ(layers(), 2u);
+  EXPECT_EQ(events.cancels, 1);
+  EXPECT_EQ(display->outputs().size(), 1u);
+  EXPECT_EQ(display->overlays().size(), 1u);
+
+  // A new output rebuilds with it alone.
+  compositor.add_output(output("HDMI-A-1"));
+  sync();
+  EXPECT_THAT(display->outputs(), ElementsAre(OutputRecord{"HDMI-A-1", 0, 0, 1920, 1080}));
+  EXPECT_EQ(display->overlays().size(), 1u);
+  EXPECT_EQ(events.cancels, 2);
+}
+
+TEST_F(WaylandDisplayTest, AClosedOverlayRebuildsEverything) {
+  standard();
+  ASSERT_TRUE(start());
+  compositor.close_layer_surfaces();
+  sync();
+  EXPECT_EQ(events.cancels, 1);
+  EXPECT_EQ(compositor.requests_matching("zwlr_layer_shell_v1.get_layer_surface").size(), 2u);
+  EXPECT_EQ(display->overlays().size(), 1u);
+}
+
+TEST_F(WaylandDisplayTest, FollowsTheKeyboardCapabilityOfTheSeats) {
+  standard();
+  auto other = compositor.add_seat(FakeSeat{"seat9", 3});
+  ASSERT_TRUE(start());
+  auto keyboards = [&] { return compositor.requests_matching("wl_seat.get_keyboard").size(); };
+  ASSERT_EQ(keyboards(), 1u);
+
+  compositor.set_seat_capabilities(seat, 1);  // keyboard unplugged
+  sync();
+  EXPECT_EQ(events.cancels, 1);
+  EXPECT_TRUE(compositor.requests_matching("wl_keyboard.release").empty())
+      << "a lost keyboard is forgotten without a request";
+  compositor.set_seat_capabilities(seat, 3);  // and plugged in again
+  sync();
+  EXPECT_EQ(keyboards(), 2u);
+
+  // Any seat's removal drops the keyboard and ends the mode.
+  compositor.remove_global(other);
+  sync();
+  EXPECT_EQ(events.cancels, 2);
+  compositor.set_seat_capabilities(seat, 1);
+  compositor.set_seat_capabilities(seat, 3);
+  sync();
+  EXPECT_EQ(keyboards(), 3u) << "overlays exist and no keyboard is bound: bind again";
+}
+
+TEST_F(WaylandDisplayTest, SendsOnePointerSequencePerAction) {
+  standard();
+  ASSERT_TRUE(start());
+  compositor.clear_requests();
+  ASSERT_TRUE(display->click(PointerButton::Right));
+  ASSERT_TRUE(display->scroll(ScrollDirection::Up, 45));
+  ASSERT_TRUE(display->scroll(ScrollDirection::Right, 5));
+  ASSERT_TRUE(display->set_button(PointerButton::Middle, false));
+  ASSERT_TRUE(display->move_pointer(1.5, -2));
+  sync();
+  std::vector<std::string> lines;
+  std::vector<std::string> times;
+  for (const auto& line : compositor.requests_matching("zwlr_virtual_pointer_v1.")) {
+    std::string text = line.substr(0, line.rfind(" #"));
+    std::smatch m;
+    // Replace the time stamp (the first number of a timed request) by T.
+    if (std::regex_match(text, m, std::regex("(\\S+ )([0-9]+)( .*)"))) {
+      times.push_back(m[2]);
+      text = std::string(m[1]) + "T" + std::string(m[3]);
+    }
+    lines.push_back(text);
+  }
+  EXPECT_THAT(lines, ElementsAre("zwlr_virtual_pointer_v1.button T 273 1",
+                                 "zwlr_virtual_pointer_v1.button T 273 0",
+                                 "zwlr_virtual_pointer_v1.frame",
+                                 "zwlr_virtual_pointer_v1.axis_source 0",
+                                 "zwlr_virtual_pointer_v1.axis_discrete T 0 -45.00 -3",
+                                 "zwlr_virtual_pointer_v1.frame",
+                                 "zwlr_virtual_pointer_v1.axis_source 0",
+                                 "zwlr_virtual_pointer_v1.axis_discrete T 1 5.00 1",
+                                 "zwlr_virtual_pointer_v1.frame",
+                                 "zwlr_virtual_pointer_v1.button T 274 1",
+                                 "zwlr_virtual_pointer_v1.frame",
+                                 "zwlr_virtual_pointer_v1.motion T 1.50 -2.00",
+                                 "zwlr_virtual_pointer_v1.frame"));
+  ASSERT_GE(times.size(), 2u);
+  EXPECT_EQ(times[0], times[1]) << "one time stamp for the press and the release";
+  EXPECT_TRUE(control_calls.empty());
+}
+
+TEST_F(WaylandDisplayTest, CaptureNeedsAKnownOutput) {
+  standard();
+  ASSERT_TRUE(start());
+  EXPECT_EQ(display->request_capture("DP-9", 1).error(), "output DP-9 disappeared before capture");
+  ASSERT_TRUE(display->request_capture("DP-1", 1));
+  sync();
+  EXPECT_EQ(compositor.requests_matching("zwlr_screencopy_manager_v1.capture_output").size(),
+            1u);
+  display->cancel_captures();
+  sync();
+  EXPECT_EQ(compositor.requests_matching("zwlr_screencopy_frame_v1.destroy").size(), 1u);
+}
+
+// A roundtrip only waits: events it reads stay queued until the Wayland source runs, which
+// dispatches them before the loop waits, although the socket has nothing more to read.
+TEST_F(WaylandDisplayTest, EventsReadByARoundtripAreDispatchedBeforeTheNextWait) {
+  standard();
+  ASSERT_TRUE(start());
+  ASSERT_TRUE(display->register_source(*loop));
+  compositor.set_seat_capabilities(seat, 1);  // the keyboard goes away
+  ASSERT_TRUE(display->roundtrip());
+  EXPECT_EQ(events.cancels, 0) << "a roundtrip must not run handlers";
+  ASSERT_TRUE(loop->dispatch(std::chrono::milliseconds(0)));
+  EXPECT_EQ(events.cancels, 1);
+}
+
+TEST_F(WaylandDisplayTest, AProtocolErrorEndsTheSourceWithItsReport) {
+  standard();
+  ASSERT_TRUE(start());
+  ASSERT_TRUE(display->register_source(*loop));
+  compositor.post_protocol_error("wl_compositor", 3, "broken on purpose");
+  ::testing::internal::CaptureStderr();
+  auto ran = loop->run();
+  std::string err = ::testing::internal::GetCapturedStderr();
+  ASSERT_FALSE(ran);
+  EXPECT_THAT(ran.error().text,
+              ::testing::MatchesRegex("Protocol error 3 on object wl_compositor@[0-9]+: "
+                                      "broken on purpose"));
+  EXPECT_THAT(err, HasSubstr("Protocol error received on display: " + ran.error().text + "\n"));
+}
+
+}  // namespace
+}  // namespace tarvik
