@@ -68,6 +68,13 @@ class FakeCompositor {
                            const std::string& message);
   // Releases every attached buffer at the next commit that attaches another one.
   void set_release_buffers(bool release);
+  // The seat keyboard: a keymap (xkb text), focus on the first overlay surface, keys and the
+  // repeat parameters, sent to the last keyboard the client asked for.
+  void send_keymap(const std::string& keymap);
+  void keyboard_enter_first_surface();
+  void send_key(std::uint32_t code, bool pressed);
+  void send_repeat_info(std::int32_t rate, std::int32_t delay);
+  void send_modifiers(std::uint32_t depressed, std::uint32_t locked);
   void set_configure_layer_surfaces(bool configure);
 
   // Recorded requests, in arrival order; bind lines read "bind wl_seat 8".

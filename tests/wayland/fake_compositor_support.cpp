@@ -1,5 +1,6 @@
 #include "wayland/fake_compositor.h"
 
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <wayland-server.h>
@@ -38,6 +39,8 @@ constexpr std::uint32_t kXdgLogicalPosition = 0, kXdgLogicalSize = 1, kXdgDone =
                         kXdgName = 3;
 constexpr std::uint32_t kLayerConfigure = 0, kLayerClosed = 1;
 constexpr std::uint32_t kBufferRelease = 0;
+constexpr std::uint32_t kKeyboardKeymap = 0, kKeyboardEnter = 1, kKeyboardKey = 3,
+                        kKeyboardModifiers = 4, kKeyboardRepeatInfo = 5;
 
 struct Global {
   FakeCompositor::GlobalId id = 0;
@@ -86,6 +89,8 @@ struct FakeCompositor::State {
   std::map<wl_resource*, wl_resource*> pending_buffer;
   std::map<wl_resource*, wl_resource*> committed_buffer;
   std::map<wl_resource*, Global*> xdg_outputs;  // zxdg_output_v1 -> its output's global
+  std::vector<wl_resource*> keyboards;
+  std::vector<wl_resource*> surfaces;
   bool release_buffers = false;
   bool configure_layers = true;
   std::uint32_t serial = 1;
@@ -120,6 +125,8 @@ struct FakeCompositor::State {
     std::erase_if(committed_buffer,
                   [&](const auto& e) { return e.first == resource || e.second == resource; });
     xdg_outputs.erase(resource);
+    std::erase(keyboards, resource);
+    std::erase(surfaces, resource);
   }
 
   void send_seat(wl_resource* resource, const FakeSeat& seat) {
@@ -185,7 +192,11 @@ struct FakeCompositor::State {
   void react(wl_resource* resource, const std::string& name, wl_resource* created,
              const wl_argument* args) {
     std::string iface = wl_resource_get_class(resource);
-    if (iface == "wl_shm" && name == "create_pool") {
+    if (iface == "wl_seat" && name == "get_keyboard") {
+      keyboards.push_back(created);
+    } else if (iface == "wl_compositor" && name == "create_surface") {
+      surfaces.push_back(created);
+    } else if (iface == "wl_shm" && name == "create_pool") {
       pool_fds[created] = args[1].h;
     } else if (iface == "wl_shm_pool" && name == "create_buffer") {
       buffers[wl_resource_get_id(created)] =
@@ -448,6 +459,47 @@ void FakeCompositor::post_protocol_error(const std::string& interface, std::uint
 
 void FakeCompositor::set_release_buffers(bool release) {
   run([&] { state_->release_buffers = release; });
+}
+
+void FakeCompositor::send_keymap(const std::string& keymap) {
+  run([&] {
+    int fd = memfd_create("fake-keymap", MFD_CLOEXEC);
+    if (write(fd, keymap.c_str(), keymap.size() + 1) !=
+        static_cast<ssize_t>(keymap.size() + 1)) {
+      throw std::runtime_error("cannot write the keymap");
+    }
+    wl_resource_post_event(state_->keyboards.back(), kKeyboardKeymap, 1u, fd,
+                           static_cast<std::uint32_t>(keymap.size() + 1));
+    close(fd);
+  });
+}
+
+void FakeCompositor::keyboard_enter_first_surface() {
+  run([&] {
+    wl_array keys;
+    wl_array_init(&keys);
+    wl_resource_post_event(state_->keyboards.back(), kKeyboardEnter, state_->serial++,
+                           state_->surfaces.front(), &keys);
+    wl_array_release(&keys);
+  });
+}
+
+void FakeCompositor::send_key(std::uint32_t code, bool pressed) {
+  run([&] {
+    wl_resource_post_event(state_->keyboards.back(), kKeyboardKey, state_->serial++, 0u, code,
+                           pressed ? 1u : 0u);
+  });
+}
+
+void FakeCompositor::send_modifiers(std::uint32_t depressed, std::uint32_t locked) {
+  run([&] {
+    wl_resource_post_event(state_->keyboards.back(), kKeyboardModifiers, state_->serial++,
+                           depressed, 0u, locked, 0u);
+  });
+}
+
+void FakeCompositor::send_repeat_info(std::int32_t rate, std::int32_t delay) {
+  run([&] { wl_resource_post_event(state_->keyboards.back(), kKeyboardRepeatInfo, rate, delay); });
 }
 
 void FakeCompositor::set_configure_layer_surfaces(bool configure) {

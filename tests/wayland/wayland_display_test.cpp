@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 #include <wayland-client.h>
 
+#include <xkbcommon/xkbcommon.h>
+
 #include <algorithm>
+#include <chrono>
 #include <regex>
 #include <string>
 #include <vector>
@@ -31,7 +34,7 @@ using ::testing::StartsWith;
 
 class RecordingEvents final : public BackendEvents {
  public:
-  void on_key(const KeyEvent&) override { ++keys; }
+  void on_key(const KeyEvent& event) override { keys.push_back(event); }
   void on_capture(const std::string&, std::uint64_t, std::expected<HeldCapture, std::string>)
       override {}
   void on_configured_redraw() override { ++redraws; }
@@ -40,7 +43,7 @@ class RecordingEvents final : public BackendEvents {
   void on_keyboard_focus(bool) override {}
   void on_inhibitor_inactive() override {}
 
-  int keys = 0;
+  std::vector<KeyEvent> keys;
   int redraws = 0;
   int cancels = 0;
 };
@@ -555,6 +558,101 @@ TEST_F(WaylandDisplayTest, AProtocolErrorEndsTheSourceWithItsReport) {
               ::testing::MatchesRegex("Protocol error 3 on object wl_compositor@[0-9]+: "
                                       "broken on purpose"));
   EXPECT_THAT(err, HasSubstr("Protocol error received on display: " + ran.error().text + "\n"));
+}
+
+}  // namespace
+}  // namespace tarvik
+
+namespace tarvik {
+namespace {
+
+std::string us_keymap() {
+  xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+  xkb_rule_names names{"evdev", "pc105", "us", "", ""};
+  xkb_keymap* keymap = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+  char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
+  std::string result(text);
+  free(text);
+  xkb_keymap_unref(keymap);
+  xkb_context_unref(context);
+  return result;
+}
+
+constexpr std::uint32_t kKeyA = 30;
+constexpr std::uint32_t kKeyShift = 42;
+
+class SeatKeyboardTest : public WaylandDisplayTest {
+ protected:
+  void SetUp() override {
+    standard();
+    ASSERT_TRUE(start());
+    ASSERT_TRUE(display->register_source(*loop));
+    compositor.send_keymap(us_keymap());
+    compositor.keyboard_enter_first_surface();
+    sync();
+  }
+
+  // Runs the event loop for about `duration`.
+  void run_for(std::chrono::milliseconds duration) {
+    auto until = std::chrono::steady_clock::now() + duration;
+    while (std::chrono::steady_clock::now() < until) {
+      ASSERT_TRUE(loop->dispatch(std::chrono::milliseconds(5)));
+    }
+  }
+};
+
+TEST_F(SeatKeyboardTest, DeliversPressesAndReleasesOnlyWhileCaptured) {
+  compositor.send_key(kKeyA, true);
+  compositor.send_key(kKeyA, false);
+  sync();
+  EXPECT_TRUE(events.keys.empty()) << "no capture, no key events";
+
+  ASSERT_TRUE(display->capture_keyboard("DP-1", false));
+  compositor.send_key(kKeyShift, true);
+  compositor.send_modifiers(1, 0);  // Shift
+  compositor.send_key(kKeyA, true);
+  compositor.send_key(kKeyA, false);
+  compositor.send_key(kKeyShift, false);
+  compositor.send_modifiers(0, 0);
+  sync();
+  ASSERT_EQ(events.keys.size(), 4u);
+  EXPECT_EQ(events.keys[0], (KeyEvent{"Shift_L", kKeyShift, false, false}));
+  EXPECT_EQ(events.keys[1], (KeyEvent{"A", kKeyA, false, false})) << "shifted by the xkb state";
+  EXPECT_TRUE(events.keys[2].released);
+  EXPECT_EQ(events.keys[3], (KeyEvent{"Shift_L", kKeyShift, true, false}));
+}
+
+TEST_F(SeatKeyboardTest, RepeatsAHeldKeyAtTheAnnouncedRateUntilReleased) {
+  ASSERT_TRUE(display->capture_keyboard("DP-1", false));
+  compositor.send_repeat_info(50, 100);  // every 20 ms after 100 ms
+  compositor.send_key(kKeyA, true);
+  sync();
+  run_for(std::chrono::milliseconds(60));
+  ASSERT_EQ(events.keys.size(), 1u) << "no repeat before the delay";
+  run_for(std::chrono::milliseconds(240));
+  compositor.send_key(kKeyA, false);
+  sync();
+  std::size_t repeats = std::count_if(events.keys.begin(), events.keys.end(),
+                                      [](const KeyEvent& e) { return e.repeat; });
+  // About (300 - 100) / 20 = 10 repeats; a loaded machine may fire late, never early.
+  EXPECT_GE(repeats, 3u);
+  EXPECT_LE(repeats, 11u);
+  for (const KeyEvent& e : events.keys) {
+    if (e.repeat) EXPECT_EQ(e, (KeyEvent{"a", kKeyA, false, true}));
+  }
+  EXPECT_TRUE(events.keys.back().released);
+  std::size_t total = events.keys.size();
+  run_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(events.keys.size(), total) << "repeats stop with the release";
+}
+
+TEST_F(SeatKeyboardTest, RateZeroDisablesRepeat) {
+  ASSERT_TRUE(display->capture_keyboard("DP-1", false));
+  compositor.send_repeat_info(0, 10);
+  compositor.send_key(kKeyA, true);
+  sync();
+  run_for(std::chrono::milliseconds(80));
+  EXPECT_EQ(events.keys.size(), 1u);
 }
 
 }  // namespace
