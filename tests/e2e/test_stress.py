@@ -3,6 +3,7 @@ requests, many clients at once, oversized, silent, vanishing and random clients.
 answer or is dropped, and the daemon keeps serving the next one."""
 
 import json
+import os
 import random
 import socket
 import subprocess
@@ -187,6 +188,64 @@ class StressTest(DesktopTest):
             with self.subTest(case=n, size=len(data)):
                 self.assert_refused_or_dropped(answer, f"random bytes {data[:40]!r}")
         self.assert_still_serving()
+
+
+def memory_kib(pid):
+    """Resident memory of a process: total, anonymous and shared (the overlay pools), in KiB."""
+    fields = {}
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            key, _, value = line.partition(":")
+            if key in ("VmRSS", "RssAnon", "RssShmem"):
+                fields[key] = int(value.split()[0])
+    return fields
+
+
+@unittest.skipIf(os.environ.get("TARVIK_SANITIZED"), "the sanitizers keep freed memory in quarantine")
+class MemoryTest(DesktopTest):
+    """The overlay buffers of a 4K grid are large; parking the overlays must give them back."""
+
+    extra_sway_config = ("output HEADLESS-1 resolution 3840x2160 position 0 0",)
+    # One frame of 3840 x 2160 four-byte pixels: 31.6 MiB.
+    FRAME_KIB = 3840 * 2160 * 4 // 1024
+
+    request = StressTest.request
+    connect = StressTest.connect
+
+    def session(self):
+        """Idle, peak and settled memory around five grid and mouse sessions."""
+        daemon = self.start_daemon()
+        self.assertEqual(self.request(CANCEL), {"ok": True, "message": "cancelled"})
+        idle = memory_kib(daemon.pid)
+        peak = 0
+        for _ in range(5):
+            for text, message in [(GRID, "grid active"), (MOUSE, "mouse mode active"),
+                                  (CANCEL, "cancelled")]:
+                self.assertEqual(self.request(text), {"ok": True, "message": message})
+                peak = max(peak, memory_kib(daemon.pid)["VmRSS"])
+        # A pool shrinks once the compositor has released its buffers, a moment after parking.
+        deadline = time.monotonic() + SLACK
+        while True:
+            settled = memory_kib(daemon.pid)
+            if settled["RssShmem"] <= 1024 or time.monotonic() > deadline:
+                break
+            time.sleep(0.1)
+        print(f"\nresident KiB at 3840x2160: idle {idle}, peak {peak}, settled {settled}")
+        self.assertGreater(peak - idle["VmRSS"], self.FRAME_KIB, "no frame was ever resident")
+        return idle, settled
+
+    def test_the_overlay_pools_shrink_after_a_large_grid_session(self):
+        idle, settled = self.session()
+        self.assertLessEqual(settled["RssShmem"], idle["RssShmem"] + 1024)
+
+    # glibc raises its mmap threshold to the size of the first canvas freed (just under 32 MiB
+    # at 4K), so later canvases come from the heap and stay resident after they are freed. The
+    # daemon needs a fixed threshold (mallopt M_MMAP_THRESHOLD) or a malloc_trim after parking;
+    # with MALLOC_MMAP_THRESHOLD_=1048576 in its environment this passes.
+    @unittest.expectedFailure
+    def test_resident_memory_returns_near_its_start_after_a_large_grid_session(self):
+        idle, settled = self.session()
+        self.assertLess(settled["VmRSS"] - idle["VmRSS"], 8 * 1024)
 
 
 if __name__ == "__main__":
