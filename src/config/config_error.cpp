@@ -1,7 +1,7 @@
 #include <utility>
 
 #include "config/config.h"
-#include "config/utf8.h"
+#include "logging/utf8.h"
 
 namespace tarvik {
 
@@ -22,9 +22,9 @@ ConfigError ConfigError::no_config_directory() { return {Kind::NoConfigDirectory
 std::string ConfigError::message() const {
   switch (kind) {
     case Kind::Read:
-      return "cannot read config " + config::lossy_utf8(path) + ": " + source;
+      return "cannot read config " + logging::lossy_utf8(path) + ": " + source;
     case Kind::Parse:
-      return "invalid config " + config::lossy_utf8(path) + ": " + source;
+      return "invalid config " + logging::lossy_utf8(path) + ": " + source;
     case Kind::Validation:
       return "invalid config: " + source;
     case Kind::NoConfigDirectory:

@@ -9,7 +9,7 @@
 
 #include "config/config.h"
 #include "config/decode.h"
-#include "config/utf8.h"
+#include "logging/utf8.h"
 #include "logging/log.h"
 #include "logging/system_error.h"
 
@@ -48,7 +48,7 @@ std::expected<std::string, std::string> read_text(const std::string& path) {
     }
   }
   ::close(fd);
-  if (!config::is_utf8(text)) return std::unexpected("stream did not contain valid UTF-8");
+  if (!logging::is_valid_utf8(text)) return std::unexpected("stream did not contain valid UTF-8");
   return text;
 }
 

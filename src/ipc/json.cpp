@@ -6,6 +6,8 @@
 
 #include <fmt/format.h>
 
+#include "logging/logging.h"
+
 namespace tarvik {
 
 std::string JsonError::message() const {
@@ -633,29 +635,7 @@ std::expected<void, JsonError> read_record(const Value& value, std::string_view 
 }
 
 void append_string(std::string& out, std::string_view text) {
-  static constexpr char hex[] = "0123456789abcdef";
-  out += '"';
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
-      default:
-        if (c < 0x20) {
-          out += "\\u00";
-          out += hex[c >> 4];
-          out += hex[c & 0xF];
-        } else {
-          out += ch;
-        }
-    }
-  }
-  out += '"';
+  logging::append_json_string(out, text);
 }
 
 void append_float(std::string& out, double number) {

@@ -9,15 +9,15 @@
 
 #include "config/config.h"
 #include "config/decode.h"
-#include "config/utf8.h"
+#include "logging/utf8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  if (!tarvik::config::is_utf8(text)) return 0;
+  if (!tarvik::logging::is_valid_utf8(text)) return 0;
   auto config = tarvik::config::decode_config(text);
   if (!config) {
     // The report shows the offending line; it must be text the terminal can show.
-    if (!tarvik::config::is_utf8(config.error())) std::abort();
+    if (!tarvik::logging::is_valid_utf8(config.error())) std::abort();
     return 0;
   }
   (void)tarvik::validate(*config);
