@@ -75,6 +75,18 @@ class FakeCompositor {
   void send_key(std::uint32_t code, bool pressed);
   void send_repeat_info(std::int32_t rate, std::int32_t delay);
   void send_modifiers(std::uint32_t depressed, std::uint32_t locked);
+  void keyboard_leave_first_surface();
+
+  struct FrameBuffer {
+    std::uint32_t format, width, height, stride;
+  };
+  // The last screencopy frame: its buffer descriptions and buffer_done; then, once the client
+  // asked for the copy, the copied bytes (written into the client's buffer), flags and ready;
+  // or failed.
+  void describe_frame(const std::vector<FrameBuffer>& buffers);
+  bool frame_copy_requested() const;
+  void finish_frame(const std::vector<std::uint8_t>& bytes, std::uint32_t flags);
+  void fail_frame();
   void set_configure_layer_surfaces(bool configure);
 
   // Recorded requests, in arrival order; bind lines read "bind wl_seat 8".

@@ -40,7 +40,10 @@ constexpr std::uint32_t kXdgLogicalPosition = 0, kXdgLogicalSize = 1, kXdgDone =
 constexpr std::uint32_t kLayerConfigure = 0, kLayerClosed = 1;
 constexpr std::uint32_t kBufferRelease = 0;
 constexpr std::uint32_t kKeyboardKeymap = 0, kKeyboardEnter = 1, kKeyboardKey = 3,
-                        kKeyboardModifiers = 4, kKeyboardRepeatInfo = 5;
+                        kKeyboardModifiers = 4, kKeyboardRepeatInfo = 5,
+                        kKeyboardLeave = 2;
+constexpr std::uint32_t kFrameBuffer = 0, kFrameFlags = 1, kFrameReady = 2, kFrameFailed = 3,
+                        kFrameBufferDone = 6;
 
 struct Global {
   FakeCompositor::GlobalId id = 0;
@@ -90,6 +93,8 @@ struct FakeCompositor::State {
   std::map<wl_resource*, wl_resource*> committed_buffer;
   std::map<wl_resource*, Global*> xdg_outputs;  // zxdg_output_v1 -> its output's global
   std::vector<wl_resource*> keyboards;
+  std::vector<wl_resource*> frames;
+  std::map<wl_resource*, std::uint32_t> copy_target;  // frame -> buffer id
   std::vector<wl_resource*> surfaces;
   bool release_buffers = false;
   bool configure_layers = true;
@@ -126,6 +131,8 @@ struct FakeCompositor::State {
                   [&](const auto& e) { return e.first == resource || e.second == resource; });
     xdg_outputs.erase(resource);
     std::erase(keyboards, resource);
+    std::erase(frames, resource);
+    copy_target.erase(resource);
     std::erase(surfaces, resource);
   }
 
@@ -192,7 +199,11 @@ struct FakeCompositor::State {
   void react(wl_resource* resource, const std::string& name, wl_resource* created,
              const wl_argument* args) {
     std::string iface = wl_resource_get_class(resource);
-    if (iface == "wl_seat" && name == "get_keyboard") {
+    if (iface == "zwlr_screencopy_manager_v1" && name == "capture_output") {
+      frames.push_back(created);
+    } else if (iface == "zwlr_screencopy_frame_v1" && name == "copy") {
+      copy_target[resource] = wl_resource_get_id(reinterpret_cast<wl_resource*>(args[0].o));
+    } else if (iface == "wl_seat" && name == "get_keyboard") {
       keyboards.push_back(created);
     } else if (iface == "wl_compositor" && name == "create_surface") {
       surfaces.push_back(created);
@@ -496,6 +507,48 @@ void FakeCompositor::send_modifiers(std::uint32_t depressed, std::uint32_t locke
     wl_resource_post_event(state_->keyboards.back(), kKeyboardModifiers, state_->serial++,
                            depressed, 0u, locked, 0u);
   });
+}
+
+void FakeCompositor::keyboard_leave_first_surface() {
+  run([&] {
+    wl_resource_post_event(state_->keyboards.back(), kKeyboardLeave, state_->serial++,
+                           state_->surfaces.front());
+  });
+}
+
+void FakeCompositor::describe_frame(const std::vector<FrameBuffer>& buffers) {
+  run([&] {
+    wl_resource* frame = state_->frames.back();
+    for (const FrameBuffer& b : buffers) {
+      wl_resource_post_event(frame, kFrameBuffer, b.format, b.width, b.height, b.stride);
+    }
+    wl_resource_post_event(frame, kFrameBufferDone);
+  });
+}
+
+bool FakeCompositor::frame_copy_requested() const {
+  bool requested = false;
+  const_cast<FakeCompositor*>(this)->run([&] {
+    requested = !state_->frames.empty() && state_->copy_target.count(state_->frames.back());
+  });
+  return requested;
+}
+
+void FakeCompositor::finish_frame(const std::vector<std::uint8_t>& bytes, std::uint32_t flags) {
+  run([&] {
+    wl_resource* frame = state_->frames.back();
+    const Buffer& b = state_->buffers.at(state_->copy_target.at(frame));
+    if (pwrite(b.pool_fd, bytes.data(), bytes.size(), b.offset) !=
+        static_cast<ssize_t>(bytes.size())) {
+      throw std::runtime_error("cannot write the frame");
+    }
+    wl_resource_post_event(frame, kFrameFlags, flags);
+    wl_resource_post_event(frame, kFrameReady, 0u, 0u, 0u);
+  });
+}
+
+void FakeCompositor::fail_frame() {
+  run([&] { wl_resource_post_event(state_->frames.back(), kFrameFailed); });
 }
 
 void FakeCompositor::send_repeat_info(std::int32_t rate, std::int32_t delay) {

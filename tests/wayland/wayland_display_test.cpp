@@ -35,15 +35,24 @@ using ::testing::StartsWith;
 class RecordingEvents final : public BackendEvents {
  public:
   void on_key(const KeyEvent& event) override { keys.push_back(event); }
-  void on_capture(const std::string&, std::uint64_t, std::expected<HeldCapture, std::string>)
-      override {}
+  void on_capture(const std::string& output, std::uint64_t serial,
+                  std::expected<HeldCapture, std::string> result) override {
+    captures.push_back({output, serial, std::move(result)});
+  }
   void on_configured_redraw() override { ++redraws; }
   void on_cancel() override { ++cancels; }
   void on_timer(TimerKind, std::uint64_t) override {}
-  void on_keyboard_focus(bool) override {}
+  void on_keyboard_focus(bool focused) override { focus.push_back(focused); }
   void on_inhibitor_inactive() override {}
 
+  struct Capture {
+    std::string output;
+    std::uint64_t serial;
+    std::expected<HeldCapture, std::string> result;
+  };
   std::vector<KeyEvent> keys;
+  std::vector<bool> focus;
+  std::vector<Capture> captures;
   int redraws = 0;
   int cancels = 0;
 };
@@ -646,6 +655,13 @@ TEST_F(SeatKeyboardTest, RepeatsAHeldKeyAtTheAnnouncedRateUntilReleased) {
   EXPECT_EQ(events.keys.size(), total) << "repeats stop with the release";
 }
 
+TEST_F(SeatKeyboardTest, ReportsKeyboardFocusBothWays) {
+  compositor.keyboard_leave_first_surface();
+  compositor.keyboard_enter_first_surface();
+  sync();
+  EXPECT_THAT(events.focus, ElementsAre(true, false, true));
+}
+
 TEST_F(SeatKeyboardTest, RateZeroDisablesRepeat) {
   ASSERT_TRUE(display->capture_keyboard("DP-1", false));
   compositor.send_repeat_info(0, 10);
@@ -653,6 +669,85 @@ TEST_F(SeatKeyboardTest, RateZeroDisablesRepeat) {
   sync();
   run_for(std::chrono::milliseconds(80));
   EXPECT_EQ(events.keys.size(), 1u);
+}
+
+}  // namespace
+}  // namespace tarvik
+
+namespace tarvik {
+namespace {
+
+class CaptureTest : public WaylandDisplayTest {
+ protected:
+  void SetUp() override {
+    compositor.add_standard_globals();
+    compositor.add_seat(FakeSeat{"seat0", 3});
+    compositor.add_output(output("DP-1", 0, 4, 2));
+    ASSERT_TRUE(start());
+    ASSERT_TRUE(display->request_capture("DP-1", 7));
+    sync();
+  }
+};
+
+TEST_F(CaptureTest, CopiesIntoTheCapturePoolAndConvertsToRgba) {
+  // The overlay was cleared first so the copy shows the desktop.
+  auto created = compositor.requests_matching("wl_shm_pool.create_buffer");
+  ASSERT_FALSE(created.empty());
+  // xrgb8888 first, then argb8888 (with padded rows): the later description wins.
+  compositor.describe_frame({{1, 2, 2, 8}, {0, 2, 2, 12}});
+  sync();
+  ASSERT_TRUE(compositor.frame_copy_requested());
+  EXPECT_EQ(compositor.requests_matching("wl_shm_pool.create_buffer").size(), created.size() + 1);
+  EXPECT_THAT(compositor.requests_matching("wl_shm_pool.create_buffer").back(),
+              HasSubstr(" 2 2 12 0 "));
+  // Rows bottom to top (y_invert), blue-green-red-alpha in memory.
+  compositor.finish_frame({1, 2, 3, 4, 5, 6, 7, 8, 0, 0, 0, 0,  //
+                           11, 12, 13, 14, 15, 16, 17, 18, 0, 0, 0, 0},
+                          1);
+  sync();
+  ASSERT_EQ(events.captures.size(), 1u);
+  const auto& capture = events.captures[0];
+  EXPECT_EQ(capture.output, "DP-1");
+  EXPECT_EQ(capture.serial, 7u);
+  ASSERT_TRUE(capture.result) << capture.result.error();
+  EXPECT_EQ(capture.result->width, 2u);
+  EXPECT_EQ(capture.result->height, 2u);
+  EXPECT_EQ(capture.result->logical_width, 4u);
+  EXPECT_EQ(capture.result->logical_height, 2u);
+  EXPECT_EQ(capture.result->pixels, (std::vector<std::uint8_t>{13, 12, 11, 14, 17, 16, 15, 18,
+                                                               3, 2, 1, 4, 7, 6, 5, 8}));
+  EXPECT_EQ(compositor.requests_matching("zwlr_screencopy_frame_v1.destroy").size(), 1u);
+}
+
+TEST_F(CaptureTest, FinishesWithNothingWithoutAnAcceptedFormatOrWhenTheCopyFails) {
+  compositor.describe_frame({{0x34325241, 2, 2, 8}});  // RA24 only
+  sync();
+  EXPECT_FALSE(compositor.frame_copy_requested());
+  ASSERT_EQ(events.captures.size(), 1u);
+  EXPECT_FALSE(events.captures[0].result);
+
+  ASSERT_TRUE(display->request_capture("DP-1", 8));
+  sync();
+  compositor.describe_frame({{0x34324258, 2, 2, 8}});  // XB24
+  sync();
+  ASSERT_TRUE(compositor.frame_copy_requested());
+  compositor.fail_frame();
+  sync();
+  ASSERT_EQ(events.captures.size(), 2u);
+  EXPECT_EQ(events.captures[1].serial, 8u);
+  EXPECT_FALSE(events.captures[1].result);
+}
+
+TEST_F(CaptureTest, ACancelledCaptureIsNeverReported) {
+  compositor.describe_frame({{0, 2, 2, 8}});
+  sync();
+  display->cancel_captures();
+  sync();
+  EXPECT_TRUE(events.captures.empty());
+  EXPECT_EQ(compositor.requests_matching("zwlr_screencopy_frame_v1.destroy").size(), 1u);
+  // Parking gives the capture pool's memory back.
+  ASSERT_TRUE(display->park_overlays());
+  EXPECT_EQ(display->capture_pool_length(), 4u);
 }
 
 }  // namespace
