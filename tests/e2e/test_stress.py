@@ -190,6 +190,22 @@ class StressTest(DesktopTest):
         self.assert_still_serving()
 
 
+class SwayGoneTest(DesktopTest):
+    def test_requests_fail_with_the_sway_error_while_its_socket_is_gone(self):
+        gone = f"{self.desktop.runtime_dir}/gone.sock"
+        self.daemon = self.start_daemon(env={"SWAYSOCK": gone})
+        refusal = {"ok": False, "message": "Sway IPC error: No such file or directory (os error 2)"}
+        for text in [GRID, MOUSE, '{"version":1,"command":{"Click":"left"}}',
+                     '{"version":1,"command":{"Scroll":{"direction":"up","step":null}}}']:
+            self.assertEqual(StressTest.request(self, text), refusal, text)
+        # What needs no focus query still works, and the daemon lives on.
+        self.assertEqual(StressTest.request(self, RELOAD),
+                         {"ok": True, "message": "configuration reloaded"})
+        self.assertTrue(self.daemon.running())
+
+    connect = StressTest.connect
+
+
 def memory_kib(pid):
     """Resident memory of a process: total, anonymous and shared (the overlay pools), in KiB."""
     fields = {}
