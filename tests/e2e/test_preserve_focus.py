@@ -194,6 +194,8 @@ class PreserveFocusTest(ClientTest):
         self.keyboard.tap("x")
         self.assertIsNotNone(probe.out.wait_for("keyboard key 45 pressed", start=mark))
         self.assertIsNone(daemon.err.wait_for("keyboard capture lost", 0))
+        # The grab was torn down from inside its own delivery; the daemon lives on.
+        self.assertTrue(daemon.running())
 
     def test_holding_a_key_repeats_at_the_rate_of_the_grab(self):
         probe = self.start_focused_probe()
