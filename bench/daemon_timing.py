@@ -239,7 +239,11 @@ def main():
 
     log_dir = Path(tempfile.mkdtemp(prefix="tarvik-bench-logs."))
     report = {"machine": {"nproc": os.cpu_count(), "loadavg": os.getloadavg()}}
-    bench = Bench(log_dir, args)
+    try:
+        bench = Bench(log_dir, args)
+    except BaseException:
+        print(f"logs kept in {log_dir}", file=sys.stderr)
+        raise
     try:
         time.sleep(1.0)
         report["idle_after_start"] = bench.idle(args.idle_seconds)
@@ -257,6 +261,9 @@ def main():
         report["rss_kib_after_3840x2160"] = rss_kib(bench.daemon.pid)
         report["vmhwm_kib"] = hwm_kib(bench.daemon.pid)
         report["idle_after_sessions"] = bench.idle(args.idle_seconds)
+    except BaseException:
+        print(f"logs kept in {log_dir}", file=sys.stderr)
+        raise
     finally:
         bench.stop()
     report["machine"]["loadavg_after"] = os.getloadavg()
