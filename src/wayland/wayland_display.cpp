@@ -332,6 +332,7 @@ void WaylandDisplay::keyboard_key(const KeyEvent& event) {
 }
 
 void WaylandDisplay::keyboard_focus(bool focused, wl_surface*) {
+  TARVIK_LOG(Debug, kTarget, "keyboard focus {}", focused ? "entered" : "left");
   if (events_) events_->on_keyboard_focus(focused);
 }
 

@@ -17,6 +17,10 @@
 //   keyboard leave
 //   keyboard key 30 pressed
 //
+// With --intruder it is instead a small layer surface in the overlay layer that takes the
+// keyboard exclusively and inhibits everyone else's input, as a screen locker does: another
+// client taking the keyboard away from the daemon's overlay.
+//
 // The pattern: 40-pixel checkers, light squares tinted by position (red grows to the right,
 // green downwards), dark squares near black; a magnified copy is easy to tell apart.
 #define _GNU_SOURCE
@@ -31,6 +35,8 @@
 #include <unistd.h>
 #include <wayland-client.h>
 
+#include "wlr-input-inhibitor-unstable-v1-client-protocol.h"
+#include "wlr-layer-shell-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
 
 struct probe {
@@ -39,6 +45,9 @@ struct probe {
   struct wl_shm* shm;
   struct wl_seat* seat;
   struct xdg_wm_base* wm_base;
+  struct zwlr_layer_shell_v1* layer_shell;
+  struct zwlr_layer_surface_v1* layer_surface;
+  struct zwlr_input_inhibit_manager_v1* inhibit_manager;
   struct wl_surface* surface;
   struct xdg_surface* xdg_surface;
   struct xdg_toplevel* toplevel;
@@ -370,12 +379,41 @@ static void registry_global(void* data, struct wl_registry* registry, uint32_t n
     // Version 7 at most: the discrete axis event is what the tests check.
     probe->seat = wl_registry_bind(registry, name, &wl_seat_interface, version < 7 ? version : 7);
     wl_seat_add_listener(probe->seat, &seat_listener, probe);
+  } else if (strcmp(interface, zwlr_input_inhibit_manager_v1_interface.name) == 0) {
+    probe->inhibit_manager =
+        wl_registry_bind(registry, name, &zwlr_input_inhibit_manager_v1_interface, 1);
+  } else if (strcmp(interface, zwlr_layer_shell_v1_interface.name) == 0) {
+    probe->layer_shell = wl_registry_bind(registry, name, &zwlr_layer_shell_v1_interface, 1);
   } else if (strcmp(interface, xdg_wm_base_interface.name) == 0) {
     probe->wm_base =
         wl_registry_bind(registry, name, &xdg_wm_base_interface, version < 4 ? version : 4);
     xdg_wm_base_add_listener(probe->wm_base, &wm_base_listener, probe);
   }
 }
+
+static void layer_configure(void* data, struct zwlr_layer_surface_v1* surface, uint32_t serial,
+                            uint32_t width, uint32_t height) {
+  struct probe* probe = data;
+  zwlr_layer_surface_v1_ack_configure(surface, serial);
+  probe->width = (int32_t)width;
+  probe->height = (int32_t)height;
+  say("configure %u %u", width, height);
+  draw(probe);
+  if (!probe->ready_printed) {
+    probe->ready_printed = 1;
+    say("ready %u %u", width, height);
+  }
+}
+
+static void layer_closed(void* data, struct zwlr_layer_surface_v1* surface) {
+  (void)surface;
+  ((struct probe*)data)->closed = 1;
+}
+
+static const struct zwlr_layer_surface_v1_listener layer_listener = {
+    .configure = layer_configure,
+    .closed = layer_closed,
+};
 
 static void registry_global_remove(void* data, struct wl_registry* registry, uint32_t name) {
   (void)data;
@@ -388,7 +426,33 @@ static const struct wl_registry_listener registry_listener = {
     .global_remove = registry_global_remove,
 };
 
-int main(void) {
+static void start_intruder(struct probe* probe) {
+  if (!probe->layer_shell || !probe->inhibit_manager) {
+    fprintf(stderr, "probe: the compositor lacks the layer shell or input inhibition\n");
+    exit(1);
+  }
+  probe->layer_surface = zwlr_layer_shell_v1_get_layer_surface(
+      probe->layer_shell, probe->surface, NULL, ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "intruder");
+  zwlr_layer_surface_v1_add_listener(probe->layer_surface, &layer_listener, probe);
+  zwlr_layer_surface_v1_set_size(probe->layer_surface, 200, 100);
+  zwlr_layer_surface_v1_set_anchor(probe->layer_surface, ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP |
+                                                             ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT);
+  zwlr_layer_surface_v1_set_keyboard_interactivity(probe->layer_surface, 1);
+  zwlr_input_inhibit_manager_v1_get_inhibitor(probe->inhibit_manager);
+  wl_surface_commit(probe->surface);
+}
+
+static void start_toplevel(struct probe* probe) {
+  probe->xdg_surface = xdg_wm_base_get_xdg_surface(probe->wm_base, probe->surface);
+  xdg_surface_add_listener(probe->xdg_surface, &xdg_surface_listener, probe);
+  probe->toplevel = xdg_surface_get_toplevel(probe->xdg_surface);
+  xdg_toplevel_add_listener(probe->toplevel, &toplevel_listener, probe);
+  xdg_toplevel_set_app_id(probe->toplevel, "tarvik-probe");
+  xdg_toplevel_set_title(probe->toplevel, "tarvik probe");
+  wl_surface_commit(probe->surface);
+}
+
+int main(int argc, char** argv) {
   struct probe probe = {0};
   probe.display = wl_display_connect(NULL);
   if (!probe.display) {
@@ -403,13 +467,11 @@ int main(void) {
     return 1;
   }
   probe.surface = wl_compositor_create_surface(probe.compositor);
-  probe.xdg_surface = xdg_wm_base_get_xdg_surface(probe.wm_base, probe.surface);
-  xdg_surface_add_listener(probe.xdg_surface, &xdg_surface_listener, &probe);
-  probe.toplevel = xdg_surface_get_toplevel(probe.xdg_surface);
-  xdg_toplevel_add_listener(probe.toplevel, &toplevel_listener, &probe);
-  xdg_toplevel_set_app_id(probe.toplevel, "tarvik-probe");
-  xdg_toplevel_set_title(probe.toplevel, "tarvik probe");
-  wl_surface_commit(probe.surface);
+  if (argc > 1 && strcmp(argv[1], "--intruder") == 0) {
+    start_intruder(&probe);
+  } else {
+    start_toplevel(&probe);
+  }
 
   // Ends when the compositor goes away or stdin closes (the test let go of the probe).
   while (!probe.closed) {

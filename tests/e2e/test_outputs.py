@@ -1,11 +1,12 @@
 """Outputs and seats changing under a running daemon on headless Sway: the scale rule, changes
-that are not real layout changes, and a keyboard that is unplugged and plugged in again."""
+that are not real layout changes, a brief loss of the keyboard focus, and a keyboard that is
+unplugged and plugged in again."""
 
 import time
 import unittest
 
 import grid
-from harness import DesktopTest, Keyboard, EVENT_TIMEOUT
+from harness import DesktopTest, Keyboard, Probe, EVENT_TIMEOUT
 from test_pointer import OUTPUT, PointerTest, at
 
 
@@ -37,6 +38,27 @@ class LayoutChangeTest(PointerTest):
             time.sleep(0.1)
         time.sleep(0.5)
         self.assertIsNone(self.daemon.wait_log("rebuilding output surfaces", 0, start=mark))
+        probe_mark = self.probe.out.mark()
+        self.keyboard.type(cell.label)
+        self.keyboard.tap("s")
+        self.expect([at(*cell.target()), "pointer button 272 pressed"], probe_mark)
+
+
+class FocusFlickerTest(PointerTest):
+    def test_a_leave_followed_at_once_by_an_enter_keeps_grid_mode(self):
+        # A second client mapping an exclusive overlay-layer surface makes Sway take the
+        # keyboard from the daemon's overlay and give it straight back.
+        cell = grid.cell_at(self.root(), 640, 360)
+        self.open_grid()
+        mark = self.daemon.err.mark()
+        intruder = self.start(Probe, self.desktop.env(), self.log_dir, 200, 100,
+                              ("--intruder",), "intruder")
+        left = self.daemon.wait_log("keyboard focus left", start=mark)
+        self.assertIsNotNone(left)
+        self.assertIsNotNone(self.daemon.wait_log(
+            "keyboard focus entered", start=self.daemon.err.lines().index(left, mark)))
+        time.sleep(0.3)  # well beyond the 50 ms focus check
+        intruder.stop()
         probe_mark = self.probe.out.mark()
         self.keyboard.type(cell.label)
         self.keyboard.tap("s")
