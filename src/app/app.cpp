@@ -1,5 +1,7 @@
 #include "app/app.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -269,11 +271,17 @@ void App::Controller::cancel() {
     }
   }
 
+  const bool left_a_mode = !std::holds_alternative<mode::Idle>(old);
+  old = Mode{mode::Idle{}};
+
   display_->increment_input_generation();
   display_->release_keyboard();
   if (auto parked = display_->park_overlays(); !parked) {
     report_failure("cannot park overlays: " + parked.error());
   }
+  // Large frames and sessions are freed by now; without a trim the allocator keeps their pages
+  // resident for as long as the daemon idles.
+  if (left_a_mode) malloc_trim(0);
 }
 
 std::expected<std::string, std::string> App::Controller::keyboard_output() const {

@@ -255,10 +255,7 @@ class MemoryTest(DesktopTest):
         self.assertLessEqual(settled["RssShmem"], idle["RssShmem"] + 1024)
 
     # glibc raises its mmap threshold to the size of the first canvas freed (just under 32 MiB
-    # at 4K), so later canvases come from the heap and stay resident after they are freed. The
-    # daemon needs a fixed threshold (mallopt M_MMAP_THRESHOLD) or a malloc_trim after parking;
-    # with MALLOC_MMAP_THRESHOLD_=1048576 in its environment this passes.
-    @unittest.expectedFailure
+    # at 4K), so later canvases come from the heap; the daemon trims the heap when a mode ends.
     def test_resident_memory_returns_near_its_start_after_a_large_grid_session(self):
         idle, settled = self.session()
         self.assertLess(settled["VmRSS"] - idle["VmRSS"], 8 * 1024)
