@@ -124,17 +124,17 @@ bool EventLoop::cancel_timer(TimerId id) {
 EventLoop::Result EventLoop::arm_timerfd() {
   const Deadline next = timers_.empty() ? Deadline::max() : timers_.begin()->first.first;
   if (next == armed_for_) return {};
-  itimerspec spec{};
+  itimerspec deadline{};
   if (next != Deadline::max()) {
     const auto since_boot = next.time_since_epoch();
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since_boot);
-    spec.it_value.tv_sec = seconds.count();
-    spec.it_value.tv_nsec =
+    deadline.it_value.tv_sec = seconds.count();
+    deadline.it_value.tv_nsec =
         std::chrono::duration_cast<std::chrono::nanoseconds>(since_boot - seconds).count();
     // An all-zero value would disarm instead of firing at once.
-    if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;
+    if (deadline.it_value.tv_sec == 0 && deadline.it_value.tv_nsec == 0) deadline.it_value.tv_nsec = 1;
   }
-  if (timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME, &spec, nullptr) != 0) {
+  if (timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME, &deadline, nullptr) != 0) {
     return std::unexpected(system_error(errno));
   }
   armed_for_ = next;

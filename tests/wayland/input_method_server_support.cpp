@@ -56,7 +56,7 @@ struct GrabRequests {
 struct InputMethodCompositor::State {
   struct SeatState {
     State* owner = nullptr;
-    Seat spec;
+    Seat described;
     std::vector<wl_resource*> resources;
   };
 
@@ -186,9 +186,9 @@ void bind_seat(wl_client* client, void* data, std::uint32_t version, std::uint32
   wl_resource* resource = wl_resource_create(client, &wl_seat_interface, static_cast<int>(version), id);
   wl_resource_set_implementation(resource, &seat_requests, seat, &seat_gone);
   seat->resources.push_back(resource);
-  wl_seat_send_capabilities(resource, capabilities(seat->spec));
-  if (seat->spec.name && version >= WL_SEAT_NAME_SINCE_VERSION) {
-    wl_seat_send_name(resource, seat->spec.name->c_str());
+  wl_seat_send_capabilities(resource, capabilities(seat->described));
+  if (seat->described.name && version >= WL_SEAT_NAME_SINCE_VERSION) {
+    wl_seat_send_name(resource, seat->described.name->c_str());
   }
 }
 
@@ -225,10 +225,10 @@ InputMethodCompositor::InputMethodCompositor(Options options) : state_(std::make
   if (!socket) throw std::runtime_error("cannot add a Wayland socket");
   ::setenv("WAYLAND_DISPLAY", socket, 1);
 
-  for (const Seat& spec : state.options.seats) {
+  for (const Seat& described : state.options.seats) {
     auto seat = std::make_unique<State::SeatState>();
     seat->owner = &state;
-    seat->spec = spec;
+    seat->described = described;
     wl_global_create(state.display, &wl_seat_interface, 7, seat.get(), &bind_seat);
     state.seats.push_back(std::move(seat));
   }
@@ -325,9 +325,9 @@ void InputMethodCompositor::send_unavailable() {
 void InputMethodCompositor::set_keyboard(std::size_t seat, bool keyboard) {
   run([&] {
     State::SeatState& target = *state_->seats.at(seat);
-    target.spec.keyboard = keyboard;
+    target.described.keyboard = keyboard;
     for (wl_resource* resource : target.resources) {
-      wl_seat_send_capabilities(resource, capabilities(target.spec));
+      wl_seat_send_capabilities(resource, capabilities(target.described));
     }
   });
 }

@@ -647,7 +647,9 @@ TEST_F(SeatKeyboardTest, RepeatsAHeldKeyAtTheAnnouncedRateUntilReleased) {
   EXPECT_GE(repeats, 3u);
   EXPECT_LE(repeats, 11u);
   for (const KeyEvent& e : events.keys) {
-    if (e.repeat) EXPECT_EQ(e, (KeyEvent{"a", kKeyA, false, true}));
+    if (e.repeat) {
+      EXPECT_EQ(e, (KeyEvent{"a", kKeyA, false, true}));
+    }
   }
   EXPECT_TRUE(events.keys.back().released);
   std::size_t total = events.keys.size();
