@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -33,44 +32,57 @@ struct Vocabulary {
   Words directions;
 };
 
-Words split(const std::string& text, const std::regex& separator) {
-  Words words;
-  for (auto it = std::sregex_token_iterator(text.begin(), text.end(), separator, -1);
-       it != std::sregex_token_iterator(); ++it) {
-    if (it->length() > 0) words.insert(*it);
-  }
-  return words;
+Words split(std::string_view text, std::string_view separators) {
+  const auto found = pieces(text, separators);
+  return {found.begin(), found.end()};
 }
 
-Words options_in(const std::string& text) {
-  static const std::regex option(R"((?:^|[\s\[])(--?[A-Za-z][a-z-]*))");
+// The words of a usage line, brackets taken off: "[--step AMOUNT]" gives "--step" and "AMOUNT".
+std::vector<std::string> usage_words(std::string_view text) { return pieces(text, " []"); }
+
+// "-h", "--log-level": one or two dashes, then a letter, then letters and hyphens.
+bool option_word(std::string_view word) {
+  const auto dashes = word.find_first_not_of('-');
+  if (dashes == 0 || dashes > 2 || dashes == std::string_view::npos) return false;
+  const auto is_letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  if (!is_letter(word[dashes])) return false;
+  return std::ranges::all_of(word.substr(dashes), [&](char c) { return is_letter(c) || c == '-'; });
+}
+
+Words options_in(std::string_view text) {
   Words found;
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), option); it != std::sregex_iterator();
-       ++it) {
-    found.insert((*it)[1]);
+  for (const auto& word : usage_words(text)) {
+    if (option_word(word)) found.insert(word);
   }
   return found;
 }
 
-// "left|middle|right" anywhere in `text`.
-Words alternatives_in(const std::string& text) {
-  static const std::regex alternatives(R"((?:^|\s)([a-z]+(?:\|[a-z]+)+)(?:\s|\]|$))");
-  std::smatch match;
-  if (!std::regex_search(text, match, alternatives)) return {};
-  return split(match[1], std::regex(R"(\|)"));
+// The first "left|middle|right" of `text`.
+Words alternatives_in(std::string_view text) {
+  for (const auto& word : usage_words(text)) {
+    if (word.find('|') != std::string::npos && plain_word(word, "|")) return split(word, "|");
+  }
+  return {};
 }
 
 Vocabulary read_usage() {
   Vocabulary v;
   const std::string usage = usage_text("tarvik");
+  const std::string command_prefix = "tarvik [GLOBAL OPTIONS] ";
   std::istringstream lines(usage);
   std::string section;
-  static const std::regex command_line(R"(^tarvik \[GLOBAL OPTIONS\] ([a-z]+(?: \| [a-z]+)*)(.*)$)");
   for (std::string line; std::getline(lines, line);) {
-    std::smatch match;
-    if (std::regex_match(line, match, command_line)) {
-      const std::string rest = match[2];
-      for (const auto& command : split(match[1], std::regex(" \\| "))) {
+    if (line.starts_with(command_prefix)) {
+      // Leading command words, "reload | cancel" naming two; the rest is what they take.
+      const auto words = usage_words(line.substr(command_prefix.size()));
+      std::vector<std::string> commands;
+      std::size_t i = 0;
+      for (; i < words.size() && (words[i] == "|" || plain_word(words[i])); ++i) {
+        if (words[i] != "|") commands.push_back(words[i]);
+      }
+      std::string rest;
+      for (; i < words.size(); ++i) rest += words[i] + " ";
+      for (const auto& command : commands) {
         v.commands.insert(command);
         v.options[command] = options_in(rest);
         if (command == "click") v.buttons = alternatives_in(rest);
@@ -84,10 +96,12 @@ Vocabulary read_usage() {
       v.globals.merge(options_in(line));
       if (line.find("--log-level") != std::string::npos) v.levels = alternatives_in(line);
     } else if (section.starts_with("GRID OPTIONS")) {
-      v.options["grid"].merge(options_in(line));
+      // Only the option the line describes: "--output" in the text of "--scope" is not one.
+      const auto words = usage_words(line);
+      if (!words.empty()) v.options["grid"].merge(options_in(words.front()));
       if (line.find("--scope") != std::string::npos) v.scopes = alternatives_in(line);
     } else if (section.starts_with("ACTIONS")) {
-      v.actions.merge(split(line, std::regex(R"([\s,]+)")));
+      v.actions.merge(split(line, " ,"));
     }
   }
   return v;
@@ -247,7 +261,7 @@ INSTANTIATE_TEST_SUITE_P(Shells, Completion,
 TEST(Completion, ZshFunctionServesBothProgramNames) {
   const std::string text = read_text(source_dir() / "completions/_tarvik");
   const std::string first_line = text.substr(0, text.find('\n'));
-  EXPECT_EQ(split(first_line, std::regex(" ")), (Words{"#compdef", "tarvik", "tarvik-dev"}));
+  EXPECT_EQ(split(first_line, " "), (Words{"#compdef", "tarvik", "tarvik-dev"}));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -28,6 +29,26 @@ std::string read_text(const std::filesystem::path& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+std::vector<std::string> pieces(std::string_view text, std::string_view separators) {
+  std::vector<std::string> found;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const auto end = std::min(text.find_first_of(separators, start), text.size());
+    if (end > start) found.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return found;
+}
+
+bool plain_word(std::string_view text, std::string_view extra) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    if (!plain && extra.find(c) == std::string_view::npos) return false;
+  }
+  return true;
 }
 
 ScratchDir::ScratchDir() {

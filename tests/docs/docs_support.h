@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarvik::docs {
@@ -14,6 +15,12 @@ std::filesystem::path binary_dir();
 
 // The whole file; fails the calling test (and returns "") when it cannot be read.
 std::string read_text(const std::filesystem::path& path);
+
+// The non-empty pieces of `text` between any of the `separators`.
+std::vector<std::string> pieces(std::string_view text, std::string_view separators);
+
+// Non-empty and made only of lower-case ASCII letters, digits and the characters in `extra`.
+bool plain_word(std::string_view text, std::string_view extra = "");
 
 struct Finished {
   int exit_status = -1;  // -1 when killed by a signal

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <map>
 #include <optional>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -46,12 +45,14 @@ std::vector<std::string> accepted_keys(const std::string& table) {
     ADD_FAILURE() << "unexpected refusal of an unknown key in [" << table << "]:\n" << report;
     return {};
   }
+  // "`a`, `b`, `c`": every other piece between backquotes is a key.
   std::vector<std::string> keys;
   const std::string list = report.substr(at + refusal.size());
-  static const std::regex quoted("`([^`]+)`");
-  for (auto it = std::sregex_iterator(list.begin(), list.end(), quoted); it != std::sregex_iterator();
-       ++it) {
-    keys.push_back((*it)[1]);
+  for (auto open = list.find('`'); open != std::string::npos; open = list.find('`', open)) {
+    const auto close = list.find('`', open + 1);
+    if (close == std::string::npos) break;
+    keys.push_back(list.substr(open + 1, close - open - 1));
+    open = close + 1;
   }
   return keys;
 }
@@ -110,23 +111,29 @@ struct ManualKey {
 // other heading ends the section.
 std::vector<ManualKey> manual_keys() {
   const std::string text = read_text(source_dir() / "doc/tarvik.5.scd");
-  static const std::regex section(R"(^## \[([a-z_.]+)\]$)");
-  static const std::regex entry(R"(^\*([a-z0-9_]+)\*(?: = (.+)| \(not set\))$)");
   std::vector<ManualKey> keys;
   std::optional<std::string> table;
   std::istringstream lines(text);
   int number = 0;
   for (std::string line; std::getline(lines, line);) {
     ++number;
-    std::smatch match;
-    if (std::regex_match(line, match, section)) {
-      table = match[1];
-    } else if (line.starts_with("#")) {
+    if (line.starts_with("## [") && line.ends_with("]") && plain_word(line.substr(4, line.size() - 5), "_.")) {
+      table = line.substr(4, line.size() - 5);
+      continue;
+    }
+    if (line.starts_with("#")) {
       table.reset();
-    } else if (table && std::regex_match(line, match, entry)) {
-      ManualKey key{*table, match[1], std::nullopt, number};
-      if (match[2].matched) key.default_text = match[2];
-      keys.push_back(std::move(key));
+      continue;
+    }
+    const auto close = line.find('*', 1);
+    if (!table || !line.starts_with("*") || close == std::string::npos) continue;
+    const std::string name = line.substr(1, close - 1);
+    const std::string rest = line.substr(close + 1);
+    if (!plain_word(name, "_")) continue;
+    if (rest.starts_with(" = ") && rest.size() > 3) {
+      keys.push_back({*table, name, rest.substr(3), number});
+    } else if (rest == " (not set)") {
+      keys.push_back({*table, name, std::nullopt, number});
     }
   }
   return keys;
@@ -201,20 +208,28 @@ struct CommentedKey {
 
 // Assignments left in comments ("# font_path = ..."), with the table they stand in.
 std::vector<CommentedKey> commented_keys(const std::string& text) {
-  static const std::regex header(R"(^\[([a-z_.]+)\]\s*$)");
-  static const std::regex assignment(R"(^#\s*(([a-z0-9_]+)\s*=\s*.+)$)");
   std::vector<CommentedKey> keys;
   std::string table;
   std::istringstream lines(text);
   int number = 0;
   for (std::string line; std::getline(lines, line);) {
     ++number;
-    std::smatch match;
-    if (std::regex_match(line, match, header)) {
-      table = match[1];
-    } else if (std::regex_match(line, match, assignment)) {
-      keys.push_back({table, match[1], match[2], number});
+    while (line.ends_with(' ')) line.pop_back();
+    if (line.starts_with("[") && line.ends_with("]") && plain_word(line.substr(1, line.size() - 2), "_.")) {
+      table = line.substr(1, line.size() - 2);
+      continue;
     }
+    if (!line.starts_with("#")) continue;
+    // "# key = value": a name, an equals sign and something after it.
+    const auto start = line.find_first_not_of("# ");
+    if (start == std::string::npos) continue;
+    const std::string assignment = line.substr(start);
+    const auto equals = assignment.find('=');
+    if (equals == std::string::npos || equals + 1 >= assignment.size()) continue;
+    std::string name = assignment.substr(0, equals);
+    while (name.ends_with(' ')) name.pop_back();
+    if (!plain_word(name, "_")) continue;
+    keys.push_back({table, assignment, name, number});
   }
   return keys;
 }
