@@ -12,66 +12,12 @@
 #include <fmt/format.h>
 
 #include "cli/texts.h"
+#include "cli/words.h"
 #include "logging/logging.h"
 
 namespace tarvik {
 
 namespace {
-
-template <typename T>
-struct Word {
-  std::string_view text;
-  T value;
-};
-
-constexpr std::array<Word<OutputScope>, 2> kScopes{{
-    {"focused", OutputScope::Focused},
-    {"all", OutputScope::All},
-}};
-
-constexpr std::array<Word<GridAction>, 12> kActions{{
-    {"choose", GridAction::Choose},
-    {"move", GridAction::Move},
-    {"mouse", GridAction::Mouse},
-    {"left", GridAction::Left},
-    {"middle", GridAction::Middle},
-    {"right", GridAction::Right},
-    {"double-click", GridAction::DoubleClick},
-    {"scroll", GridAction::Scroll},
-    {"scroll-up", GridAction::ScrollUp},
-    {"scroll-down", GridAction::ScrollDown},
-    {"scroll-left", GridAction::ScrollLeft},
-    {"scroll-right", GridAction::ScrollRight},
-}};
-
-constexpr std::array<Word<PointerButton>, 3> kButtons{{
-    {"left", PointerButton::Left},
-    {"middle", PointerButton::Middle},
-    {"right", PointerButton::Right},
-}};
-
-constexpr std::array<Word<ScrollDirection>, 4> kDirections{{
-    {"up", ScrollDirection::Up},
-    {"down", ScrollDirection::Down},
-    {"left", ScrollDirection::Left},
-    {"right", ScrollDirection::Right},
-}};
-
-constexpr std::array<Word<LogLevel>, 5> kLevels{{
-    {"error", LogLevel::Error},
-    {"warn", LogLevel::Warn},
-    {"info", LogLevel::Info},
-    {"debug", LogLevel::Debug},
-    {"trace", LogLevel::Trace},
-}};
-
-template <typename T, std::size_t N>
-std::optional<T> lookup(const std::array<Word<T>, N>& words, std::string_view text) {
-  for (const auto& word : words) {
-    if (word.text == text) return word.value;
-  }
-  return std::nullopt;
-}
 
 CliError error(CliError::Kind kind, std::string_view text = {}) {
   return CliError{kind, std::string(text)};
@@ -107,7 +53,7 @@ using CommandResult = std::expected<Command, CliError>;
 CommandResult parse_click(Arguments& args) {
   const auto word = args.value_of("button");
   if (!word) return std::unexpected(word.error());
-  const auto button = lookup(kButtons, *word);
+  const auto button = from_word<PointerButton>(kButtonWords, *word);
   if (!button) return std::unexpected(error(CliError::Kind::InvalidValue, *word));
   if (auto end = args.expect_end(); !end) return std::unexpected(end.error());
   return command::Click{*button};
@@ -116,7 +62,7 @@ CommandResult parse_click(Arguments& args) {
 CommandResult parse_scroll(Arguments& args) {
   const auto word = args.value_of("direction");
   if (!word) return std::unexpected(word.error());
-  const auto direction = lookup(kDirections, *word);
+  const auto direction = from_word<ScrollDirection>(kDirectionWords, *word);
   if (!direction) return std::unexpected(error(CliError::Kind::InvalidValue, *word));
   command::Scroll scroll{*direction, std::nullopt};
   while (auto arg = args.next()) {
@@ -165,13 +111,13 @@ CommandResult parse_grid(Arguments& args) {
     const auto value = args.value_of(*arg);
     if (!value) return std::unexpected(value.error());
     if (*arg == "--scope") {
-      const auto scope = lookup(kScopes, *value);
+      const auto scope = from_word<OutputScope>(kScopeWords, *value);
       if (!scope) return std::unexpected(error(CliError::Kind::InvalidValue, *value));
       options.scope = *scope;
     } else if (*arg == "--output") {
       options.output = std::string(*value);
     } else if (*arg == "--action") {
-      const auto action = lookup(kActions, *value);
+      const auto action = from_word<GridAction>(kActionWords, *value);
       if (!action) return std::unexpected(error(CliError::Kind::InvalidValue, *value));
       options.action = *action;
     } else {
@@ -251,7 +197,7 @@ double strtod_c_locale(const std::string& text) {
 
 }  // namespace
 
-std::optional<LogLevel> parse_log_level(std::string_view word) { return lookup(kLevels, word); }
+std::optional<LogLevel> parse_log_level(std::string_view word) { return from_word<LogLevel>(kLevelWords, word); }
 
 std::optional<double> parse_step(std::string_view text) {
   bool negative = false;

@@ -15,12 +15,6 @@ using json::Value;
 
 constexpr std::array<std::string_view, 7> command_names = {
     "Daemon", "Reload", "Cancel", "Grid", "Mouse", "Click", "Scroll"};
-constexpr std::array<std::string_view, 2> scope_words = {"focused", "all"};
-constexpr std::array<std::string_view, 12> action_words = {
-    "choose", "move", "mouse", "left", "middle", "right", "double-click", "scroll",
-    "scroll-up", "scroll-down", "scroll-left", "scroll-right"};
-constexpr std::array<std::string_view, 3> button_words = {"left", "middle", "right"};
-constexpr std::array<std::string_view, 4> direction_words = {"up", "down", "left", "right"};
 
 // Strict writing refuses text that is not UTF-8; log lines show it lossily instead.
 struct Encoder {
@@ -152,7 +146,7 @@ std::expected<GridOptions, JsonError> decode_grid_options(const Value& value) {
       [&](std::size_t field, const Value& v) -> std::expected<void, JsonError> {
         switch (field) {
           case 0: {
-            auto scope = read_enum<OutputScope>(v, scope_words, "enum OutputScope");
+            auto scope = read_enum<OutputScope>(v, kScopeWords, "enum OutputScope");
             if (!scope) return std::unexpected(std::move(scope.error()));
             options.scope = *scope;
             return {};
@@ -164,7 +158,7 @@ std::expected<GridOptions, JsonError> decode_grid_options(const Value& value) {
             return {};
           }
           case 2: {
-            auto action = read_enum<GridAction>(v, action_words, "enum GridAction");
+            auto action = read_enum<GridAction>(v, kActionWords, "enum GridAction");
             if (!action) return std::unexpected(std::move(action.error()));
             options.action = *action;
             return {};
@@ -193,7 +187,7 @@ std::expected<command::Scroll, JsonError> decode_scroll(const Value& value) {
       value, "struct variant Command::Scroll", {{"direction", true}, {"step", false}},
       [&](std::size_t field, const Value& v) -> std::expected<void, JsonError> {
         if (field == 0) {
-          auto direction = read_enum<ScrollDirection>(v, direction_words, "enum ScrollDirection");
+          auto direction = read_enum<ScrollDirection>(v, kDirectionWords, "enum ScrollDirection");
           if (!direction) return std::unexpected(std::move(direction.error()));
           scroll.direction = *direction;
         } else {
@@ -208,15 +202,6 @@ std::expected<command::Scroll, JsonError> decode_scroll(const Value& value) {
 }
 
 }  // namespace
-
-std::string_view word(OutputScope scope) { return scope_words[static_cast<std::size_t>(scope)]; }
-std::string_view word(GridAction action) { return action_words[static_cast<std::size_t>(action)]; }
-std::string_view word(PointerButton button) {
-  return button_words[static_cast<std::size_t>(button)];
-}
-std::string_view word(ScrollDirection direction) {
-  return direction_words[static_cast<std::size_t>(direction)];
-}
 
 std::expected<void, JsonError> write_command(json::Writer& writer, const Command& command) {
   return Encoder{writer, true}.command(command);
@@ -272,7 +257,7 @@ std::expected<Command, JsonError> decode_command(const Value& value) {
     }
     case 5: {
       if (payload == nullptr) return needs_payload("newtype variant");
-      auto button = read_enum<PointerButton>(*payload, button_words, "enum PointerButton");
+      auto button = read_enum<PointerButton>(*payload, kButtonWords, "enum PointerButton");
       if (!button) return std::unexpected(std::move(button.error()));
       return command::Click{*button};
     }

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "cli/command.h"
+#include "cli/words.h"
 #include "ipc/json.h"
 
 namespace tarvik {
@@ -50,11 +51,5 @@ std::expected<Response, JsonError> decode_response(const json::Value& value);
 // A whole text: one record with only JSON whitespace around it; errors are located.
 std::expected<Request, JsonError> decode_request(std::string_view text);
 std::expected<Response, JsonError> decode_response(std::string_view text);
-
-// The accepted words, in declaration order of their enumerations.
-std::string_view word(OutputScope scope);
-std::string_view word(GridAction action);
-std::string_view word(PointerButton button);
-std::string_view word(ScrollDirection direction);
 
 }  // namespace tarvik

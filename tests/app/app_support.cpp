@@ -4,34 +4,10 @@
 
 #include <fmt/format.h>
 
+#include "cli/words.h"
+
 namespace tarvik::testing {
 namespace {
-
-const char* button_word(PointerButton button) {
-  switch (button) {
-    case PointerButton::Left:
-      return "left";
-    case PointerButton::Middle:
-      return "middle";
-    case PointerButton::Right:
-      return "right";
-  }
-  return "?";
-}
-
-const char* direction_word(ScrollDirection direction) {
-  switch (direction) {
-    case ScrollDirection::Up:
-      return "up";
-    case ScrollDirection::Down:
-      return "down";
-    case ScrollDirection::Left:
-      return "left";
-    case ScrollDirection::Right:
-      return "right";
-  }
-  return "?";
-}
 
 int kind_number(TimerKind kind) { return static_cast<int>(kind); }
 
@@ -72,19 +48,19 @@ SwayStatus FakeCompositor::cursor_move(const std::string& seat, double dx, doubl
 
 SwayStatus FakeCompositor::cursor_button(const std::string& seat, PointerButton button,
                                          bool release) {
-  log_.add(fmt::format("cursor_button {} {} {}", seat, button_word(button),
+  log_.add(fmt::format("cursor_button {} {} {}", seat, word(button),
                        release ? "release" : "press"));
   return result("cursor_button");
 }
 
 SwayStatus FakeCompositor::cursor_click(const std::string& seat, PointerButton button) {
-  log_.add(fmt::format("cursor_click {} {}", seat, button_word(button)));
+  log_.add(fmt::format("cursor_click {} {}", seat, word(button)));
   return result("cursor_click");
 }
 
 SwayStatus FakeCompositor::cursor_scroll(const std::string& seat, ScrollDirection direction,
                                          double step) {
-  log_.add(fmt::format("cursor_scroll {} {} {}", seat, direction_word(direction), step));
+  log_.add(fmt::format("cursor_scroll {} {} {}", seat, word(direction), step));
   return result("cursor_scroll");
 }
 
@@ -131,7 +107,7 @@ Status RecordingBackend::present(const std::string& output, std::span<const std:
 }
 
 PointerStatus RecordingBackend::click(PointerButton button) {
-  log.add(fmt::format("click {}", button_word(button)));
+  log.add(fmt::format("click {}", word(button)));
   if (auto ok = result("click"); !ok) {
     return std::unexpected(PointerError{PointerError::Kind::Backend, ok.error()});
   }
@@ -139,7 +115,7 @@ PointerStatus RecordingBackend::click(PointerButton button) {
 }
 
 PointerStatus RecordingBackend::set_button(PointerButton button, bool release) {
-  log.add(fmt::format("set_button {} {}", button_word(button), release ? "release" : "press"));
+  log.add(fmt::format("set_button {} {}", word(button), release ? "release" : "press"));
   if (auto ok = result("set_button"); !ok) {
     return std::unexpected(PointerError{PointerError::Kind::Backend, ok.error()});
   }
@@ -147,7 +123,7 @@ PointerStatus RecordingBackend::set_button(PointerButton button, bool release) {
 }
 
 PointerStatus RecordingBackend::scroll(ScrollDirection direction, double step) {
-  log.add(fmt::format("scroll {} {}", direction_word(direction), step));
+  log.add(fmt::format("scroll {} {}", word(direction), step));
   if (auto ok = result("scroll"); !ok) {
     return std::unexpected(PointerError{PointerError::Kind::Backend, ok.error()});
   }

@@ -4,35 +4,11 @@
 
 #include <fmt/format.h>
 
+#include "cli/words.h"
+
 namespace tarvik {
 
 namespace {
-
-const char* button_name(PointerButton b) {
-  switch (b) {
-    case PointerButton::Left:
-      return "left";
-    case PointerButton::Middle:
-      return "middle";
-    case PointerButton::Right:
-      return "right";
-  }
-  return "?";
-}
-
-const char* direction_name(ScrollDirection d) {
-  switch (d) {
-    case ScrollDirection::Up:
-      return "up";
-    case ScrollDirection::Down:
-      return "down";
-    case ScrollDirection::Left:
-      return "left";
-    case ScrollDirection::Right:
-      return "right";
-  }
-  return "?";
-}
 
 struct EffectPrinter {
   std::ostream& os;
@@ -40,15 +16,15 @@ struct EffectPrinter {
   void operator()(const effect::MoveTo& e) const {
     os << fmt::format("MoveTo({}, {}, {})", e.output, e.x, e.y);
   }
-  void operator()(const effect::Click& e) const { os << "Click(" << button_name(e.button) << ")"; }
+  void operator()(const effect::Click& e) const { os << "Click(" << word(e.button) << ")"; }
   void operator()(const effect::DoubleClick& e) const {
-    os << "DoubleClick(" << button_name(e.button) << ")";
+    os << "DoubleClick(" << word(e.button) << ")";
   }
   void operator()(const effect::SetButton& e) const {
-    os << "SetButton(" << button_name(e.button) << (e.release ? ", release)" : ", press)");
+    os << "SetButton(" << word(e.button) << (e.release ? ", release)" : ", press)");
   }
   void operator()(const effect::Scroll& e) const {
-    os << "Scroll(" << direction_name(e.direction) << ")";
+    os << "Scroll(" << word(e.direction) << ")";
   }
   void operator()(const effect::EnterMouse&) const { os << "EnterMouse"; }
   void operator()(const effect::EnterScroll&) const { os << "EnterScroll"; }
