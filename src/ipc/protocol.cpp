@@ -178,6 +178,12 @@ std::expected<GridOptions, JsonError> decode_grid_options(const Value& value) {
         }
       });
   if (!walked) return std::unexpected(std::move(walked.error()));
+  // The command line refuses this pair; a hand-written request must not slip past it and leave
+  // the controller to guess which of the two was meant.
+  if (options.scope && options.output) {
+    return std::unexpected(
+        json::data_error(value, "`scope` and `output` are mutually exclusive"));
+  }
   return options;
 }
 

@@ -180,6 +180,11 @@ TEST(ProtocolDecode, RequestErrorsHaveTheirFormsAndPositions) {
       {R"({"version":1,"command":{"Grid":["all"]}})",
        "invalid length 1, expected struct GridOptions with 5 elements at line 1 column 38"},
       {R"({"version":1,"command":{"Grid":{}}})", "missing field `action` at line 1 column 33"},
+      // The command line refuses a scope together with an output; so does the daemon.
+      {R"({"version":1,"command":{"Grid":{"scope":"all","output":"DP-1","action":"move"}}})",
+       "`scope` and `output` are mutually exclusive at line 1 column 78"},
+      {R"({"version":1,"command":{"Grid":["focused","DP-1","move",null,null]}})",
+       "`scope` and `output` are mutually exclusive at line 1 column 66"},
       {R"({"version":1,"command":{"Scroll":{"step":1}}})",
        "missing field `direction` at line 1 column 43"},
       {R"({"version":70000,"command":"Reload"})",
