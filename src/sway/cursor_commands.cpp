@@ -67,6 +67,33 @@ CommandText cursor_move_command(std::string_view seat, double dx, double dy) {
   return fmt::format("seat {} cursor move {:.3f} {:.3f}", seat, dx, dy);
 }
 
+namespace {
+
+double with_carry(double amount, double carried) {
+  return std::isfinite(amount) ? amount + carried : amount;
+}
+
+// What Sway leaves unmoved of `amount`: the text carries it rounded to three decimals, and Sway
+// reads that as an integer truncated toward zero.
+double dropped(double amount) {
+  if (!std::isfinite(amount)) return 0;
+  const double written = std::round(amount * 1000) / 1000;
+  // Beyond 2^52 a double has no fraction left to lose.
+  if (!std::isfinite(written) || std::fabs(written) >= 0x1p52) return 0;
+  return amount - std::trunc(written);
+}
+
+}  // namespace
+
+CursorMoveCarry::Amounts CursorMoveCarry::amounts(double dx, double dy) const {
+  return {with_carry(dx, carried_.dx), with_carry(dy, carried_.dy)};
+}
+
+void CursorMoveCarry::sent(Amounts sent) {
+  carried_ = {std::isfinite(sent.dx) ? dropped(sent.dx) : carried_.dx,
+              std::isfinite(sent.dy) ? dropped(sent.dy) : carried_.dy};
+}
+
 CommandText cursor_button_command(std::string_view seat, PointerButton button, bool release) {
   if (auto ok = check_seat(seat); !ok) return std::unexpected(ok.error());
   return fmt::format("seat {} cursor {} {}", seat, release ? "release" : "press",

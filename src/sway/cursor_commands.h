@@ -32,6 +32,28 @@ CommandText cursor_set_command(std::string_view seat, std::int64_t x, std::int64
 // (0.500 moves by nothing), so sub-pixel motion sent this way is lost unless the caller
 // accumulates it; the virtual pointer is the path that keeps fractions.
 CommandText cursor_move_command(std::string_view seat, double dx, double dy);
+// Carries the part of each `cursor move` that Sway drops over to the next one, so that a slow
+// motion of a fraction of a pixel per step still adds up to whole pixels.
+class CursorMoveCarry {
+ public:
+  struct Amounts {
+    double dx = 0;
+    double dy = 0;
+    bool operator==(const Amounts&) const = default;
+  };
+
+  // The amounts to send for a motion of (dx, dy): the motion plus what earlier commands lost.
+  // A part that is not finite passes through as it is and takes no carry.
+  Amounts amounts(double dx, double dy) const;
+  // Records that `sent` went out: what Sway drops of it (its fraction, after the three-decimal
+  // rounding of the command text) is carried into the next motion.
+  void sent(Amounts sent);
+  Amounts carried() const { return carried_; }
+
+ private:
+  Amounts carried_;
+};
+
 CommandText cursor_button_command(std::string_view seat, PointerButton button, bool release);
 CommandText cursor_click_command(std::string_view seat, PointerButton button);
 CommandText cursor_scroll_command(std::string_view seat, ScrollDirection direction, double step);

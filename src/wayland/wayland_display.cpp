@@ -638,7 +638,12 @@ PointerStatus WaylandDisplay::scroll(ScrollDirection direction, double step) {
 }
 
 PointerStatus WaylandDisplay::move_pointer(double dx, double dy) {
-  if (!virtual_pointer_) return from_sway(compositor_->cursor_move(seat_name_, dx, dy));
+  if (!virtual_pointer_) {
+    const auto amounts = move_carry_.amounts(dx, dy);
+    auto moved = compositor_->cursor_move(seat_name_, amounts.dx, amounts.dy);
+    if (moved) move_carry_.sent(amounts);
+    return from_sway(std::move(moved));
+  }
   zwlr_virtual_pointer_v1_motion(virtual_pointer_, event_time_ms(), wl_fixed_from_double(dx),
                                  wl_fixed_from_double(dy));
   zwlr_virtual_pointer_v1_frame(virtual_pointer_);

@@ -14,6 +14,7 @@
 #include "app/backend.h"
 #include "input_method/input_method_grab.h"
 #include "ipc/event_loop.h"
+#include "sway/cursor_commands.h"
 #include "wayland/connection.h"
 #include "wayland/daemon_error.h"
 #include "wayland/globals.h"
@@ -187,6 +188,8 @@ class WaylandDisplay final : public DisplayBackend {
   std::unique_ptr<SeatKeyboard> keyboard_;
 
   zwlr_virtual_pointer_v1* virtual_pointer_ = nullptr;
+  // Without a virtual pointer, motion goes through Sway's cursor command, which drops fractions.
+  CursorMoveCarry move_carry_;
 
   std::vector<OutputRecord> outputs_;
   std::vector<std::shared_ptr<TrackedOutput>> output_objects_;  // parallel to outputs_

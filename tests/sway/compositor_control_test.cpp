@@ -6,6 +6,7 @@
 #include <functional>
 #include <limits>
 #include <sstream>
+#include <vector>
 
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "logging/logging.h"
+#include "sway/cursor_commands.h"
 #include "sway/sway_client.h"
 #include "sway/sway_server_support.h"
 
@@ -496,6 +498,58 @@ TEST(PointerToFocusedWindow, FailuresOfTheLaterStepsPassThrough) {
     ASSERT_EQ(received.size(), 3u);
     EXPECT_EQ(received[2].payload, "seat seat0 cursor set 5 5");
   }
+}
+
+// Sway moves by the whole part of each amount, truncated toward zero; the carry hands the rest
+// to the next command. Each case is a run of motions with the amounts to send for each and the
+// distance Sway has moved in total at the end.
+TEST(CursorMoveCarry, FractionsAddUpToWholePixels) {
+  struct Case {
+    const char* name;
+    std::vector<CursorMoveCarry::Amounts> motions;
+    std::vector<CursorMoveCarry::Amounts> sent;
+    CursorMoveCarry::Amounts moved;
+  };
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const Case cases[] = {
+      {"halves", {{0.5, 0.5}, {0.5, 0.5}, {0.5, 0.5}}, {{0.5, 0.5}, {1.0, 1.0}, {0.5, 0.5}},
+       {1, 1}},
+      {"negative halves", {{-0.5, 0}, {-0.5, 0}}, {{-0.5, 0}, {-1.0, 0}}, {-1, 0}},
+      {"whole amounts carry nothing", {{3, -2}, {1, 1}}, {{3, -2}, {1, 1}}, {4, -1}},
+      {"mixed signs", {{1.25, -0.75}, {-0.5, -0.75}}, {{1.25, -0.75}, {-0.25, -1.5}}, {1, -1}},
+      // The command text rounds to three decimals: 0.9996 goes out as 1.000 and moves one
+      // pixel, so what is carried is the 0.0004 it overshot.
+      {"rounded up by the text", {{0.9996, 0}, {0.0002, 0}}, {{0.9996, 0}, {-0.0002, 0}},
+       {1, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CursorMoveCarry carry;
+    CursorMoveCarry::Amounts moved;
+    ASSERT_EQ(c.motions.size(), c.sent.size());
+    for (std::size_t i = 0; i < c.motions.size(); ++i) {
+      const auto amounts = carry.amounts(c.motions[i].dx, c.motions[i].dy);
+      EXPECT_NEAR(amounts.dx, c.sent[i].dx, 1e-9) << "motion " << i;
+      EXPECT_NEAR(amounts.dy, c.sent[i].dy, 1e-9) << "motion " << i;
+      carry.sent(amounts);
+      moved.dx += std::trunc(std::round(amounts.dx * 1000) / 1000);
+      moved.dy += std::trunc(std::round(amounts.dy * 1000) / 1000);
+    }
+    EXPECT_EQ(moved, c.moved);
+  }
+
+  // A motion that is not a number passes through and neither takes nor loses the carry.
+  CursorMoveCarry carry;
+  carry.sent(carry.amounts(0.5, 0.25));
+  const auto odd = carry.amounts(nan, 1);
+  EXPECT_TRUE(std::isnan(odd.dx));
+  EXPECT_DOUBLE_EQ(odd.dy, 1.25);
+  carry.sent(odd);
+  EXPECT_DOUBLE_EQ(carry.carried().dx, 0.5);
+  EXPECT_DOUBLE_EQ(carry.carried().dy, 0.25);
+  // A motion that is never sent (the command failed) changes nothing.
+  (void)carry.amounts(0.5, 0.5);
+  EXPECT_DOUBLE_EQ(carry.carried().dx, 0.5);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "sway/cursor_commands.h"
 #include "sway/headless_sway_support.h"
 #include "sway/sway_client.h"
 
@@ -157,6 +158,25 @@ TEST_F(RealSway, RefusedCommandCarriesSwaysMessage) {
   EXPECT_EQ(status.error().kind, SwayError::Kind::Command);
   EXPECT_THAT(status.error().message(), ::testing::StartsWith("Sway rejected cursor command: "));
   EXPECT_GT(status.error().message().size(), std::string("Sway rejected cursor command: ").size());
+}
+
+// Half-pixel steps through the carry: Sway drops the fraction of each command, the carry puts
+// it back into the next, so six steps of (0.5, -0.5) arrive as three whole pixels each way.
+TEST_F(RealSway, CarriedFractionsOfCursorMovesAddUp) {
+  ASSERT_NO_FATAL_FAILURE(open_probe_window());
+  std::size_t mark = probe_->mark();
+  ASSERT_TRUE(client_->cursor_set("seat0", 200, 200).has_value());
+  ASSERT_TRUE(pointer_reaches("200.00", "200.00", mark));
+
+  CursorMoveCarry carry;
+  mark = probe_->mark();
+  for (int i = 0; i < 6; ++i) {
+    const auto amounts = carry.amounts(0.5, -0.5);
+    auto moved = client_->cursor_move("seat0", amounts.dx, amounts.dy);
+    ASSERT_TRUE(moved.has_value()) << moved.error().message();
+    carry.sent(amounts);
+  }
+  EXPECT_TRUE(pointer_reaches("203.00", "197.00", mark));
 }
 
 }  // namespace
