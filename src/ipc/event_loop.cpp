@@ -4,10 +4,14 @@
 #include <array>
 #include <cerrno>
 
+#include <csignal>
+
 #include <sys/epoll.h>
+#include <sys/signalfd.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include "ipc/unix_socket.h"
 #include "logging/system_error.h"
 
 namespace tarvik {
@@ -28,7 +32,23 @@ EventLoopError insert_error(int errnum) {
   return EventLoopError{"error inserting event source: " + os_error_text(errnum)};
 }
 
+sigset_t signal_set(std::span<const int> signals) {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int signo : signals) sigaddset(&set, signo);
+  return set;
+}
+
 }  // namespace
+
+std::expected<void, EventLoopError> block_signals(std::span<const int> signals) {
+  const sigset_t set = signal_set(signals);
+  // pthread_sigmask reports its error as the return value, not through errno.
+  if (const int failed = pthread_sigmask(SIG_BLOCK, &set, nullptr); failed != 0) {
+    return std::unexpected(system_error(failed));
+  }
+  return {};
+}
 
 std::expected<std::unique_ptr<EventLoop>, EventLoopError> EventLoop::create() {
   const int epoll_fd = epoll_create1(EPOLL_CLOEXEC);
@@ -93,6 +113,29 @@ void EventLoop::remove_fd(SourceId id) {
   // The descriptor may already be closed by its owner, which removed it from the set anyway.
   epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, it->second->fd, nullptr);
   sources_.erase(it);
+}
+
+std::expected<EventLoop::SourceId, EventLoopError> EventLoop::add_signals(
+    std::span<const int> signals, SignalCallback callback) {
+  if (auto blocked = block_signals(signals); !blocked) {
+    return std::unexpected(EventLoopError{"error inserting event source: " + blocked.error().text});
+  }
+  const sigset_t set = signal_set(signals);
+  UniqueFd fd(signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
+  if (!fd) return std::unexpected(insert_error(errno));
+  const int raw = fd.get();
+  return add_fd(raw, readable,
+                [fd = std::move(fd), callback = std::move(callback)](std::uint32_t) mutable -> Result {
+                  signalfd_siginfo info{};
+                  // Several signals may be pending at once; each read returns one.
+                  while (read(fd.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+                    if (auto result = callback(static_cast<int>(info.ssi_signo)); !result) {
+                      return result;
+                    }
+                  }
+                  if (errno != EAGAIN && errno != EINTR) return std::unexpected(system_error(errno));
+                  return {};
+                });
 }
 
 std::expected<EventLoop::TimerId, EventLoopError> EventLoop::add_timer(

@@ -4,6 +4,7 @@
 //   auto id = (*loop)->add_fd(fd, EventLoop::readable, [](std::uint32_t events) { ...; return ok; });
 //   (*loop)->add_timer(std::chrono::milliseconds(50), [] { ...; return ok; });
 //   (*loop)->add_before_wait([] { /* flush a connection */ return ok; });
+//   (*loop)->add_signals({SIGTERM, SIGINT}, [](int signo) { ...; return ok; });
 //   auto result = (*loop)->run();                           // until a callback fails or stop()
 //
 // - File-descriptor sources are level-triggered: a callback runs on every iteration in which its
@@ -17,6 +18,10 @@
 //   read in the second).
 // - Any source, timer or hook may be added or removed from inside any callback; a removed
 //   source's callback never runs again, even for events already collected in this iteration.
+// - Signal sources read blocked signals from a signalfd, so their callbacks run in the loop like
+//   any other, never in async-signal context. Block the signals with block_signals() before any
+//   thread exists (threads inherit the mask); a signal that arrives before its source is added
+//   stays pending and is delivered once it is.
 // - A callback or hook that returns an error ends run() with that error. No periodic wake-ups:
 //   an idle loop sleeps in epoll_wait until a descriptor or the earliest timer is due.
 //
@@ -32,6 +37,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,12 +50,16 @@ struct EventLoopError {
   bool operator==(const EventLoopError&) const = default;
 };
 
+// Blocks `signals` for the calling thread, so they stay pending until a signal source reads them.
+std::expected<void, EventLoopError> block_signals(std::span<const int> signals);
+
 class EventLoop {
  public:
   using Result = std::expected<void, EventLoopError>;
   using FdCallback = std::move_only_function<Result(std::uint32_t events)>;
   using TimerCallback = std::move_only_function<Result()>;
   using Hook = std::move_only_function<Result()>;
+  using SignalCallback = std::move_only_function<Result(int signo)>;
   using SourceId = std::uint64_t;
   using TimerId = std::uint64_t;
   using HookId = std::uint64_t;
@@ -71,6 +81,11 @@ class EventLoop {
   Result modify_fd(SourceId id, std::uint32_t interest);
   // Unknown or already removed ids are ignored.
   void remove_fd(SourceId id);
+
+  // Blocks `signals` (as block_signals does) and calls `callback` once per delivered signal, in
+  // arrival order. The signalfd belongs to the source; remove it with remove_fd.
+  std::expected<SourceId, EventLoopError> add_signals(std::span<const int> signals,
+                                                      SignalCallback callback);
 
   std::expected<TimerId, EventLoopError> add_timer(std::chrono::nanoseconds delay,
                                                    TimerCallback callback);

@@ -1,8 +1,10 @@
 #include "ipc/event_loop.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -249,6 +251,79 @@ TEST(EventLoop, InsertionFailureNamesTheSystemError) {
   EXPECT_EQ(added.error().message(),
             "error inserting event source: Bad file descriptor (os error 9)");
   EXPECT_EQ(loop->source_count(), 0u);
+}
+
+bool pending(int signo) {
+  sigset_t set;
+  sigemptyset(&set);
+  EXPECT_EQ(sigpending(&set), 0);
+  return sigismember(&set, signo) == 1;
+}
+
+// Signals go to the whole process; the sources below read them back on this thread.
+TEST(EventLoopSignals, SignalsRaisedBeforeAndAfterTheSourceAreDeliveredInTheLoop) {
+  const int signals[] = {SIGUSR1, SIGUSR2};
+  ASSERT_TRUE(block_signals(signals));
+  // Raised while blocked and before any source exists: it must wait, not kill the process.
+  ASSERT_EQ(kill(getpid(), SIGUSR1), 0);
+  EXPECT_TRUE(pending(SIGUSR1));
+
+  auto loop = make_loop();
+  std::vector<int> seen;
+  const auto id = loop->add_signals(signals, [&](int signo) {
+    seen.push_back(signo);
+    return ok;
+  });
+  ASSERT_TRUE(id);
+  ASSERT_TRUE(loop->dispatch(1000ms));
+  EXPECT_EQ(seen, std::vector<int>{SIGUSR1});
+  EXPECT_FALSE(pending(SIGUSR1));
+
+  // Two different signals at once both arrive; a repeated one is merged by the kernel.
+  ASSERT_EQ(kill(getpid(), SIGUSR2), 0);
+  ASSERT_EQ(kill(getpid(), SIGUSR1), 0);
+  ASSERT_EQ(kill(getpid(), SIGUSR1), 0);
+  ASSERT_TRUE(loop->dispatch(1000ms));
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(seen, (std::vector<int>{SIGUSR1, SIGUSR1, SIGUSR2}));
+
+  // Once the source is gone nothing reads the signal: it stays pending for the next reader.
+  loop->remove_fd(*id);
+  ASSERT_EQ(kill(getpid(), SIGUSR2), 0);
+  ASSERT_TRUE(loop->dispatch(50ms));
+  EXPECT_EQ(seen.size(), 3u);
+  EXPECT_TRUE(pending(SIGUSR2));
+  std::vector<int> later;
+  ASSERT_TRUE(loop->add_signals(signals, [&](int signo) {
+    later.push_back(signo);
+    return ok;
+  }));
+  ASSERT_TRUE(loop->dispatch(1000ms));
+  EXPECT_EQ(later, std::vector<int>{SIGUSR2});
+}
+
+TEST(EventLoopSignals, AHandlerMayStopTheLoopOrEndItWithAnError) {
+  const int signals[] = {SIGUSR1};
+  {
+    auto loop = make_loop();
+    int calls = 0;
+    ASSERT_TRUE(loop->add_signals(signals, [&](int) {
+      ++calls;
+      loop->stop();
+      return ok;
+    }));
+    ASSERT_EQ(kill(getpid(), SIGUSR1), 0);
+    EXPECT_TRUE(loop->run());
+    EXPECT_EQ(calls, 1);
+  }
+  {
+    auto loop = make_loop();
+    ASSERT_TRUE(loop->add_signals(signals, [](int) -> EventLoop::Result {
+      return std::unexpected(EventLoopError{"handler broke"});
+    }));
+    ASSERT_EQ(kill(getpid(), SIGUSR1), 0);
+    EXPECT_EQ(loop->run(), EventLoop::Result(std::unexpected(EventLoopError{"handler broke"})));
+  }
 }
 
 }  // namespace
