@@ -1,5 +1,7 @@
 #include "wayland/run_daemon.h"
 
+#include <csignal>
+
 #include <fmt/format.h>
 
 #include "app/app.h"
@@ -15,6 +17,18 @@ namespace tarvik {
 namespace {
 constexpr const char* kTarget = "tarvik::wayland";
 using Kind = DaemonError::Kind;
+
+// A service manager stops the daemon with SIGTERM, a terminal with SIGINT; either must not
+// leave a button held by the virtual pointer.
+constexpr int kShutdownSignals[] = {SIGTERM, SIGINT};
+
+const char* signal_name(int signo) {
+  switch (signo) {
+    case SIGTERM: return "SIGTERM";
+    case SIGINT: return "SIGINT";
+    default: return "a shutdown signal";
+  }
+}
 }  // namespace
 
 std::string debug_form(const std::optional<std::string>& value) {
@@ -42,6 +56,12 @@ std::string debug_form(const std::optional<std::string>& value) {
 
 std::expected<void, DaemonError> run_daemon(const DaemonOptions& options,
                                             std::string sway_socket_path) {
+  // Blocked before anything else, so that no thread or child can start with them unblocked
+  // and a signal during start-up waits for the loop instead of killing the daemon mid-way.
+  if (auto blocked = block_signals(kShutdownSignals); !blocked) {
+    return std::unexpected(DaemonError{Kind::EventLoop, blocked.error().message()});
+  }
+
   // Step 1.
   TARVIK_LOG(Info, kTarget, "initializing daemon seat={} config={}", debug_form(options.seat),
              debug_form(options.config));
@@ -103,10 +123,34 @@ std::expected<void, DaemonError> run_daemon(const DaemonOptions& options,
     return std::unexpected(DaemonError{Kind::Source, listener.error().message()});
   }
 
+  std::optional<int> stop_signal;
+  auto signals = (*loop)->add_signals(kShutdownSignals, [&](int signo) -> EventLoop::Result {
+    // A second signal while the first is handled changes nothing: the shutdown is under way.
+    if (stop_signal) return {};
+    stop_signal = signo;
+    TARVIK_LOG(Info, kTarget, "received {}, shutting down", signal_name(signo));
+    // Releases held buttons and parks the overlays while the connection is still up.
+    (*app)->cancel();
+    (*loop)->stop();
+    return {};
+  });
+  if (!signals) return std::unexpected(DaemonError{Kind::Source, signals.error().message()});
+
   // Steps 21 and 22.
   TARVIK_LOG(Info, kTarget, "daemon started");
   auto ran = (*loop)->run();
   if (!ran) return std::unexpected(DaemonError{Kind::EventLoop, ran.error().message()});
+
+  // Only a signal stops the loop without an error. No new client may find the socket while
+  // the last requests reach the compositor.
+  { SocketPathGuard removed = std::move(guard); }
+  // A roundtrip rather than a flush: the compositor drops a disconnected client's unread
+  // requests, and the button releases must not be among them.
+  if (auto flushed = display.roundtrip(); !flushed) {
+    TARVIK_LOG(Warn, kTarget, "cannot flush the Wayland connection while shutting down: {}",
+               flushed.error());
+  }
+  TARVIK_LOG(Info, kTarget, "daemon stopped");
   return {};
 }
 
