@@ -103,6 +103,7 @@ std::expected<void, DaemonError> run_daemon(const DaemonOptions& options,
     return std::unexpected(outputs.error());
   }
   display.create_virtual_pointer();
+  display.release_orphaned_buttons();
   display.create_overlays();
 
   // Step 18.

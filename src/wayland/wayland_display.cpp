@@ -603,6 +603,19 @@ void WaylandDisplay::create_virtual_pointer() {
   TARVIK_LOG(Warn, kTarget, "virtual pointer unavailable; using compositor cursor commands");
 }
 
+void WaylandDisplay::release_orphaned_buttons() {
+  // The seat drops a release of a button that is not down (Sway sends the focused client
+  // nothing), so this is harmless after a clean exit; after a killed daemon it is the only way
+  // the button comes up.
+  if (!virtual_pointer_) return;
+  const std::uint32_t time = event_time_ms();
+  for (const PointerButton button :
+       {PointerButton::Left, PointerButton::Middle, PointerButton::Right}) {
+    send_virtual_button(time, button_code(button), false);
+  }
+  zwlr_virtual_pointer_v1_frame(virtual_pointer_);
+}
+
 void WaylandDisplay::send_virtual_button(std::uint32_t time, std::uint32_t code, bool pressed) {
   zwlr_virtual_pointer_v1_button(
       virtual_pointer_, time, code,

@@ -528,6 +528,53 @@ TEST_F(WaylandDisplayTest, SendsOnePointerSequencePerAction) {
   EXPECT_TRUE(control_calls.empty());
 }
 
+// A daemon killed while holding a button leaves it down in the compositor's seat; the next one
+// releases every button it could have pressed before doing anything else.
+TEST_F(WaylandDisplayTest, ReleasesEveryButtonOnceAtStartUp) {
+  for (const bool with_virtual_pointer : {true, false}) {
+    SCOPED_TRACE(with_virtual_pointer ? "virtual pointer" : "cursor commands");
+    FakeCompositor server;
+    server.add_standard_globals(with_virtual_pointer
+                                    ? std::vector<std::string>{}
+                                    : std::vector<std::string>{"zwlr_virtual_pointer_manager_v1"});
+    server.add_seat(FakeSeat{"seat0", 3});
+    server.add_output(output("DP-1"));
+    server.start();
+    // Declared before the display, so it outlives it as the fixture's loop does.
+    auto own_loop = std::move(*EventLoop::create());
+    std::vector<std::string> calls;
+    auto control = std::make_unique<RecordingControl>();
+    control->calls = &calls;
+    auto connected = WaylandDisplay::connect(std::nullopt, std::move(control));
+    ASSERT_TRUE(connected);
+    auto& shown = **connected;
+    ASSERT_TRUE(shown.create_pools());
+    shown.start_tracking(*own_loop);
+    ASSERT_TRUE(shown.dispatch_roundtrip());
+    ASSERT_TRUE(shown.dispatch_roundtrip());
+    ASSERT_TRUE(shown.choose_seat());
+    ASSERT_TRUE(shown.reconcile_outputs());
+    shown.create_virtual_pointer();
+    shown.release_orphaned_buttons();
+    ASSERT_TRUE(shown.dispatch_roundtrip());
+    std::vector<std::string> lines;
+    for (const auto& line : server.requests_matching("zwlr_virtual_pointer_v1.")) {
+      lines.push_back(std::regex_replace(line.substr(0, line.rfind(" #")),
+                                         std::regex("button [0-9]+ "), "button T "));
+    }
+    if (with_virtual_pointer) {
+      EXPECT_THAT(lines, ElementsAre("zwlr_virtual_pointer_v1.button T 272 0",
+                                     "zwlr_virtual_pointer_v1.button T 274 0",
+                                     "zwlr_virtual_pointer_v1.button T 273 0",
+                                     "zwlr_virtual_pointer_v1.frame"));
+    } else {
+      EXPECT_THAT(lines, ElementsAre());
+    }
+    // Cursor commands are left alone: Sway's own seat pointer is not the daemon's to release.
+    EXPECT_TRUE(calls.empty());
+  }
+}
+
 TEST_F(WaylandDisplayTest, CaptureNeedsAKnownOutput) {
   standard();
   ASSERT_TRUE(start());
