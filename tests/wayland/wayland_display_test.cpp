@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -40,7 +41,10 @@ class RecordingEvents final : public BackendEvents {
     captures.push_back({output, serial, std::move(result)});
   }
   void on_configured_redraw() override { ++redraws; }
-  void on_cancel() override { ++cancels; }
+  void on_cancel() override {
+    ++cancels;
+    if (cancel_like_the_controller) cancel_like_the_controller();
+  }
   void on_timer(TimerKind, std::uint64_t) override {}
   void on_keyboard_focus(bool focused) override { focus.push_back(focused); }
   void on_inhibitor_inactive() override {}
@@ -55,6 +59,8 @@ class RecordingEvents final : public BackendEvents {
   std::vector<Capture> captures;
   int redraws = 0;
   int cancels = 0;
+  // What the controller's cancel does to the backend, run from inside the backend's reaction.
+  std::function<void()> cancel_like_the_controller;
 };
 
 class RecordingControl final : public CompositorControl {
@@ -586,6 +592,99 @@ TEST_F(WaylandDisplayTest, CaptureNeedsAKnownOutput) {
   display->cancel_captures();
   sync();
   EXPECT_EQ(compositor.requests_matching("zwlr_screencopy_frame_v1.destroy").size(), 1u);
+}
+
+// Outputs unplugged under a mode. wlroots cannot remove a headless output, so these run here.
+class OutputRemovalTest : public WaylandDisplayTest {
+ protected:
+  void SetUp() override {
+    compositor.add_standard_globals();
+    seat = compositor.add_seat(FakeSeat{"seat0", 3});
+    primary = compositor.add_output(output("DP-1", 0, 4, 2));
+    secondary = compositor.add_output(output("DP-2", 4, 4, 2));
+    ASSERT_TRUE(start());
+    events.cancel_like_the_controller = [this] {
+      display->cancel_captures();
+      display->release_keyboard();
+      ASSERT_TRUE(display->park_overlays());
+    };
+  }
+
+  std::vector<std::string> overlay_names() const {
+    std::vector<std::string> names;
+    for (const auto& overlay : display->overlays()) names.push_back(overlay.name);
+    return names;
+  }
+
+  FakeCompositor::GlobalId secondary = 0;
+};
+
+TEST_F(OutputRemovalTest, RemovingAnOutputEndsTheModeAndLeavesTheOthersUsable) {
+  ASSERT_TRUE(display->capture_keyboard("DP-2", false));
+  ASSERT_TRUE(display->present("DP-2", {}, 4, 2));
+  sync();
+  compositor.remove_global(secondary);
+  sync();
+  EXPECT_EQ(events.cancels, 1);
+  EXPECT_FALSE(display->keyboard_capture_active());
+  EXPECT_THAT(display->outputs(), ElementsAre(OutputRecord{"DP-1", 0, 0, 4, 2}));
+  EXPECT_THAT(overlay_names(), ElementsAre("DP-1"));
+  // A controller still holding the old output's name gets errors, not a stale surface.
+  EXPECT_FALSE(display->present("DP-2", {}, 4, 2));
+  EXPECT_EQ(display->request_capture("DP-2", 3).error(), "output DP-2 disappeared before capture");
+  // The next mode on the remaining output works.
+  ASSERT_TRUE(display->capture_keyboard("DP-1", false));
+  EXPECT_TRUE(display->present("DP-1", {}, 4, 2));
+  // The removed output's wl_output is given back once nothing refers to it.
+  sync();
+  EXPECT_EQ(compositor.requests_matching("wl_output.release").size(), 1u);
+}
+
+TEST_F(OutputRemovalTest, ACaptureInFlightOnARemovedOutputIsDroppedWithTheMode) {
+  ASSERT_TRUE(display->request_capture("DP-2", 9));
+  sync();
+  compositor.describe_frame({{0, 2, 2, 8}});
+  sync();
+  ASSERT_TRUE(compositor.frame_copy_requested());
+  compositor.remove_global(secondary);
+  sync();
+  EXPECT_EQ(events.cancels, 1);
+  // The frame is destroyed, so an answer the compositor still sends for it reaches nobody.
+  EXPECT_EQ(compositor.requests_matching("zwlr_screencopy_frame_v1.destroy").size(), 1u);
+  EXPECT_TRUE(events.captures.empty());
+  EXPECT_EQ(display->capture_pool_length(), kIdlePoolBytes);
+  // A capture of the remaining output still completes.
+  ASSERT_TRUE(display->request_capture("DP-1", 10));
+  sync();
+  compositor.describe_frame({{0, 2, 2, 8}});
+  sync();
+  compositor.finish_frame({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}, 0);
+  sync();
+  ASSERT_EQ(events.captures.size(), 1u);
+  EXPECT_EQ(events.captures[0].output, "DP-1");
+  EXPECT_EQ(events.captures[0].serial, 10u);
+  EXPECT_TRUE(events.captures[0].result);
+}
+
+TEST_F(OutputRemovalTest, ACaptureFailingAfterTheLastOutputWentAwayIsReportedOnce) {
+  // Both gone: the change is deferred, the mode and its capture stay, and the compositor's
+  // failure of the frame is reported with its serial so the controller can end the lens.
+  ASSERT_TRUE(display->request_capture("DP-1", 11));
+  sync();
+  compositor.remove_global(secondary);
+  sync();
+  ASSERT_EQ(events.cancels, 1);
+  ASSERT_TRUE(display->request_capture("DP-1", 12));
+  sync();
+  compositor.remove_global(primary);
+  sync();
+  EXPECT_EQ(events.cancels, 1);
+  EXPECT_THAT(overlay_names(), ElementsAre("DP-1"));
+  compositor.fail_frame();
+  sync();
+  ASSERT_EQ(events.captures.size(), 1u);
+  EXPECT_EQ(events.captures[0].serial, 12u);
+  EXPECT_FALSE(events.captures[0].result);
 }
 
 // A roundtrip only waits: events it reads stay queued until the Wayland source runs, which
