@@ -69,5 +69,62 @@ class KilledDaemonTest(FaultTest):
         self.expect(["pointer button 274 pressed", "pointer button 274 released"], mark)
 
 
+class OutputChangeTest(FaultTest):
+    """Sway 1.7 can neither unplug nor disable a headless output ("output X disable" fails to
+    commit, there is no "unplug"), so removal itself is covered by the Wayland display tests
+    against the in-process compositor. Here the second output changes its layout, which takes
+    the daemon through the same rebuild while a mode, and then a lens capture, is pending."""
+
+    config = "[grid]\nrefinement_zoom = 3.0\n"
+
+    def setUp(self):
+        DesktopTest.setUp(self)
+        self.desktop.swaymsg("create_output")
+        self.desktop.swaymsg("output", SECOND[0], "resolution", f"{SECOND[1]}x{SECOND[2]}",
+                             "position", str(OUTPUT[1]), "0")
+        self.desktop.swaymsg("focus", "output", OUTPUT[0])
+        self.probe = self.start_probe()
+        self.daemon = self.start_daemon(self.config)
+        self.assertIsNotNone(self.daemon.wait_log(f"output available name={SECOND[0]}"))
+
+    def move_second(self, y):
+        mark = self.daemon.err.mark()
+        self.desktop.swaymsg("output", SECOND[0], "position", str(OUTPUT[1]), str(y))
+        return mark
+
+    def test_a_layout_change_during_grid_mode_ends_it_and_the_next_grid_works(self):
+        self.open_grid("--scope", "all")
+        probe_mark = self.probe.out.mark()
+        mark = self.move_second(100)
+        self.assertIsNotNone(self.daemon.wait_log(
+            "rebuilding output surfaces reason=output changed", start=mark))
+        self.assertIsNotNone(self.daemon.wait_log(
+            f"output available name={SECOND[0]} position={OUTPUT[1]},100", start=mark))
+        # The mode ended: the overlay gave the keyboard back to the probe.
+        self.assertIsNotNone(self.probe.out.wait_for("keyboard enter", EVENT_TIMEOUT,
+                                                     start=probe_mark))
+        self.assert_serving()
+
+    def test_a_layout_change_while_the_lens_capture_is_pending_leaves_the_daemon_serving(self):
+        # The capture is requested when Return descends into the cell; the change follows at
+        # once, but Sway may finish the capture first, so only the outcome is asserted: the
+        # daemon lives, reports no failure of its own, and its next grid clicks.
+        for n, y in enumerate((50, 0, 200)):
+            with self.subTest(move=n):
+                cell = grid.cell_at(self.root(), 600 + 40 * n, 300)
+                self.open_grid()
+                self.keyboard.type(cell.label)
+                mark = self.daemon.err.mark()
+                self.keyboard.tap("Return")
+                self.move_second(y)
+                self.assertIsNotNone(self.daemon.wait_log(
+                    "rebuilding output surfaces reason=output changed", start=mark))
+                self.assertTrue(self.daemon.running())
+                # A fresh point each round, or the pointer would already be there.
+                self.assert_serving((200 + 150 * n, 500))
+        crashes = [l for l in self.daemon.err.lines() if l.startswith(("PNC", "tarvik: "))]
+        self.assertEqual(crashes, [])
+
+
 if __name__ == "__main__":
     unittest.main()
