@@ -101,6 +101,18 @@ class SignalShutdownTest(DesktopTest):
         released = [l for l in self.probe.out.lines()[pressed:] if "button 272 released" in l]
         self.assertEqual(len(released), 1)
 
+    def test_a_signal_during_a_preserve_focus_drag_releases_the_button_and_the_grab(self):
+        daemon = self.start_daemon("[general]\npreserve_focus = true\n")
+        mark = daemon.err.mark()
+        self.client_ok("mouse")
+        self.assertIsNotNone(daemon.wait_log("input-method keyboard grab started", start=mark))
+        pressed = self.lock_button("s", 272)
+        daemon.popen.send_signal(signal.SIGTERM)
+        self.wait_probe("pointer button 272 released", pressed)
+        self.assert_stopped_in_order(daemon, "SIGTERM")
+        self.assertIsNotNone(daemon.err.wait_for("input-method keyboard grab released", 1,
+                                                 start=mark))
+
     def test_an_idle_daemon_ends_at_once(self):
         daemon = self.start_daemon()
         self.assertTrue(self.socket_path().exists())
