@@ -66,6 +66,8 @@ void OverlaySurface::on_configure(void* data, zwlr_layer_surface_v1* surface,
 
 void OverlaySurface::on_closed(void* data, zwlr_layer_surface_v1*) {
   auto* self = static_cast<OverlaySurface*>(data);
+  // A closed layer surface shows nothing again; it must not be drawn into while it remains.
+  self->configured_ = false;
   if (auto closed = self->events_.closed) closed(*self);
 }
 

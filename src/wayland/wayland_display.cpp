@@ -426,6 +426,22 @@ void WaylandDisplay::overlay_closed(OverlaySurface& overlay) {
   bool ours = std::any_of(overlays_.begin(), overlays_.end(),
                           [&](const auto& o) { return o.get() == &overlay; });
   if (!ours) return;
+  // With an output gone and no reconciliation possible (it was the last one), new overlays
+  // would go onto its dead wl_output and be closed again at once, over and over. End the mode
+  // and leave the closed overlays until an output event reconciles and rebuilds.
+  const bool output_gone = std::any_of(
+      output_objects_.begin(), output_objects_.end(), [&](const auto& object) {
+        const auto& tracked = output_tracker_->outputs();
+        return std::find(tracked.begin(), tracked.end(), object) == tracked.end();
+      });
+  if (output_gone) {
+    TARVIK_LOG(Warn, kTarget,
+               "overlay closed on a removed output output={}; waiting for an output change",
+               overlay.name());
+    sync_overlay_view();
+    if (events_) events_->on_cancel();
+    return;
+  }
   TARVIK_LOG(Warn, kTarget, "overlay closed; rebuilding output surfaces");
   rebuild_output_surfaces();
 }

@@ -687,6 +687,33 @@ TEST_F(OutputRemovalTest, ACaptureFailingAfterTheLastOutputWentAwayIsReportedOnc
   EXPECT_FALSE(events.captures[0].result);
 }
 
+TEST_F(OutputRemovalTest, OverlaysClosedWithTheLastOutputWaitForTheNextOne) {
+  auto layers = [&] {
+    return compositor.requests_matching("zwlr_layer_shell_v1.get_layer_surface").size();
+  };
+  compositor.remove_global(secondary);
+  sync();
+  ASSERT_EQ(events.cancels, 1);
+  compositor.remove_global(primary);
+  sync();
+  const std::size_t before = layers();
+  // What the compositor does to layer surfaces of an output it destroys. New ones on the dead
+  // wl_output would be closed again at once, so none are made.
+  compositor.close_layer_surfaces();
+  sync();
+  EXPECT_EQ(layers(), before);
+  EXPECT_EQ(events.cancels, 2);
+  ASSERT_EQ(display->overlays().size(), 1u);
+  EXPECT_FALSE(display->overlays()[0].configured);
+  EXPECT_FALSE(display->present("DP-1", {}, 4, 2));
+  // The next output brings overlays back.
+  compositor.add_output(output("HDMI-A-1", 0, 4, 2));
+  sync();
+  EXPECT_EQ(layers(), before + 1);
+  EXPECT_THAT(overlay_names(), ElementsAre("HDMI-A-1"));
+  EXPECT_TRUE(display->present("HDMI-A-1", {}, 4, 2));
+}
+
 // A roundtrip only waits: events it reads stay queued until the Wayland source runs, which
 // dispatches them before the loop waits, although the socket has nothing more to read.
 TEST_F(WaylandDisplayTest, EventsReadByARoundtripAreDispatchedBeforeTheNextWait) {
