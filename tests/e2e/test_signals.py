@@ -55,11 +55,11 @@ class SignalShutdownTest(DesktopTest):
         return self.wait_probe(f"pointer button {code} pressed", mark)
 
     def assert_stopped_in_order(self, daemon, *names):
-        """`names`: the signals whichever of which may be the one the daemon reports."""
+        """Any one of `names` may be the signal the daemon reports."""
         status = daemon.wait(STOP_TIMEOUT)
         daemon.err.wait_closed(2)
-        # Under the sanitizer build a leak or memory error report also makes the status 23 or 1;
-        # name it rather than only the status.
+        # Under the sanitizer build a leak or memory error report also makes the status non-zero;
+        # name the report rather than only the status.
         reports = [l for l in daemon.err.lines() if "Sanitizer" in l]
         self.assertEqual(reports, [], "\n".join(daemon.err.lines()[-30:]))
         self.assertEqual(status, 0, "\n".join(daemon.err.lines()[-10:]))
