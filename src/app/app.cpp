@@ -435,13 +435,24 @@ Status App::Controller::redraw() {
     input.mouse = MouseFrameState{true, MouseLockState{}};
   }
 
-  auto frames = render_frames(text_, input);
-  if (!frames) return std::unexpected(frames.error().message());
-  for (const OverlayFrame& frame : *frames) {
-    if (auto shown = display_->present(frame.output, frame.pixels, frame.width, frame.height);
-        !shown) {
-      return shown;
+  const FramePlan plan = plan_frames(input);
+  // A size no canvas can have fails the redraw before any output shows a new frame.
+  for (const PlannedFrame& frame : plan.frames) {
+    if (auto size = Canvas::check_size(frame.width, frame.height); !size) {
+      return std::unexpected(size.error().message());
     }
+  }
+  // Each frame is drawn straight into the buffer it is shown from: at large sizes copying a
+  // finished frame there costs as much as a good part of drawing it.
+  for (const PlannedFrame& frame : plan.frames) {
+    auto target = display_->frame_target(frame.output->name, frame.width, frame.height);
+    if (!target) return std::unexpected(target.error());
+    {
+      auto canvas = Canvas::wrap(target->pixels, frame.width, frame.height, frame.start);
+      if (!canvas) return std::unexpected(canvas.error().message());
+      draw_frame(text_, input, plan, frame, *canvas);
+    }
+    if (auto shown = display_->present_frame(std::move(*target)); !shown) return shown;
   }
   return {};
 }

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdint>
 #include <expected>
+#include <memory>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -101,6 +103,19 @@ class BackendEvents {
   virtual void on_inhibitor_inactive() = 0;
 };
 
+// Writable memory for one output's next frame (DisplayBackend::frame_target): width * height * 4
+// bytes, B, G, R, A premultiplied, rows of width * 4 bytes, to be written whole and handed back
+// to present_frame. Valid until then and no longer than the next frame_target or parking: the
+// backend may move its memory to make room for another buffer.
+struct FrameTarget {
+  std::string output;
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::span<std::uint8_t> pixels;
+  // Memory of backends without buffers of their own (the default frame_target).
+  std::unique_ptr<std::uint8_t[]> owned;
+};
+
 class DisplayBackend {
  public:
   virtual ~DisplayBackend() = default;
@@ -127,6 +142,22 @@ class DisplayBackend {
   // Pixels are B, G, R, A premultiplied, width * height * 4 bytes; an empty span draws nothing.
   virtual Status present(const std::string& output, std::span<const std::uint8_t> pixels,
                          std::uint32_t width, std::uint32_t height) = 0;
+  // Memory to draw the next frame of `output` into, so that it need not be copied there. By
+  // default a frame of its own, which present_frame passes to present.
+  virtual std::expected<FrameTarget, std::string> frame_target(const std::string& output,
+                                                               std::uint32_t width,
+                                                               std::uint32_t height) {
+    const std::size_t bytes = std::size_t{width} * height * 4;
+    FrameTarget target{output, width, height, {}, {}};
+    target.owned.reset(new (std::nothrow) std::uint8_t[bytes]);
+    if (!target.owned) return std::unexpected(std::string("cannot allocate a frame"));
+    target.pixels = {target.owned.get(), bytes};
+    return target;
+  }
+  // Shows a frame drawn into the memory of frame_target, exactly as present would.
+  virtual Status present_frame(FrameTarget target) {
+    return present(target.output, target.pixels, target.width, target.height);
+  }
   virtual PointerStatus click(PointerButton button) = 0;
   virtual PointerStatus set_button(PointerButton button, bool release) = 0;
   virtual PointerStatus scroll(ScrollDirection direction, double step) = 0;

@@ -46,33 +46,35 @@ void set_stroke_style(cairo_t* cr, float line_width) {
 
 }  // namespace
 
-Canvas::Canvas(PixelBytes pixels, std::uint32_t width, std::uint32_t height,
-               cairo_surface_t* surface, cairo_t* cr)
-    : pixels_(std::move(pixels)), width_(width), height_(height), surface_(surface), cr_(cr) {}
+Canvas::Canvas(PixelBytes pixels, std::uint8_t* data, std::uint32_t width,
+               std::uint32_t height, cairo_surface_t* surface, cairo_t* cr)
+    : pixels_(std::move(pixels)),
+      data_(data),
+      width_(width),
+      height_(height),
+      surface_(surface),
+      cr_(cr) {}
 
-std::expected<Canvas, RenderError> Canvas::create(std::uint32_t width, std::uint32_t height,
-                                                 Start start) {
+std::expected<void, RenderError> Canvas::check_size(std::uint32_t width, std::uint32_t height) {
   const auto fail = std::unexpected(RenderError::allocation(width, height));
   if (width == 0 || height == 0 || width > max_width) return fail;
   // cairo's image surfaces stop at 32767 pixels a side; refuse before allocating the bytes.
   if (width > max_side || height > max_side) return fail;
   const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, static_cast<int>(width));
+  // Rows must be unpadded: the display's buffers have a stride of exactly width * 4.
   if (stride < 0 || static_cast<std::uint64_t>(stride) != std::uint64_t{width} * 4 ||
       height > static_cast<std::uint32_t>(INT32_MAX)) {
     return fail;
   }
-  PixelBytes pixels;
-  try {
-    pixels.resize(std::size_t{width} * height * 4);
-    if (start == Start::Transparent) std::memset(pixels.data(), 0, pixels.size());
-  } catch (const std::bad_alloc&) {
-    return fail;
-  } catch (const std::length_error&) {
-    return fail;
-  }
+  return {};
+}
+
+std::expected<Canvas, RenderError> Canvas::over(PixelBytes owned, std::uint8_t* data,
+                                               std::uint32_t width, std::uint32_t height) {
+  const auto fail = std::unexpected(RenderError::allocation(width, height));
   cairo_surface_t* surface = cairo_image_surface_create_for_data(
-      pixels.data(), CAIRO_FORMAT_ARGB32, static_cast<int>(width), static_cast<int>(height),
-      stride);
+      data, CAIRO_FORMAT_ARGB32, static_cast<int>(width), static_cast<int>(height),
+      static_cast<int>(width * 4));
   if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
     cairo_surface_destroy(surface);
     return fail;
@@ -83,11 +85,41 @@ std::expected<Canvas, RenderError> Canvas::create(std::uint32_t width, std::uint
     cairo_surface_destroy(surface);
     return fail;
   }
-  return Canvas(std::move(pixels), width, height, surface, cr);
+  return Canvas(std::move(owned), data, width, height, surface, cr);
+}
+
+std::expected<Canvas, RenderError> Canvas::create(std::uint32_t width, std::uint32_t height,
+                                                 Start start) {
+  if (auto size = check_size(width, height); !size) return std::unexpected(size.error());
+  const auto fail = std::unexpected(RenderError::allocation(width, height));
+  PixelBytes pixels;
+  try {
+    pixels.resize(std::size_t{width} * height * 4);
+    if (start == Start::Transparent) std::memset(pixels.data(), 0, pixels.size());
+  } catch (const std::bad_alloc&) {
+    return fail;
+  } catch (const std::length_error&) {
+    return fail;
+  }
+  std::uint8_t* data = pixels.data();
+  return over(std::move(pixels), data, width, height);
+}
+
+std::expected<Canvas, RenderError> Canvas::wrap(std::span<std::uint8_t> memory,
+                                               std::uint32_t width, std::uint32_t height,
+                                               Start start) {
+  if (auto size = check_size(width, height); !size) return std::unexpected(size.error());
+  if (memory.size() != std::size_t{width} * height * 4) {
+    return std::unexpected(RenderError::allocation(width, height));
+  }
+  // Reused buffer memory still holds an older frame.
+  if (start == Start::Transparent) std::memset(memory.data(), 0, memory.size());
+  return over(PixelBytes{}, memory.data(), width, height);
 }
 
 Canvas::Canvas(Canvas&& other) noexcept
     : pixels_(std::move(other.pixels_)),
+      data_(std::exchange(other.data_, nullptr)),
       width_(std::exchange(other.width_, 0)),
       height_(std::exchange(other.height_, 0)),
       surface_(std::exchange(other.surface_, nullptr)),
@@ -97,6 +129,7 @@ Canvas& Canvas::operator=(Canvas&& other) noexcept {
   if (this != &other) {
     reset();
     pixels_ = std::move(other.pixels_);
+    data_ = std::exchange(other.data_, nullptr);
     width_ = std::exchange(other.width_, 0);
     height_ = std::exchange(other.height_, 0);
     surface_ = std::exchange(other.surface_, nullptr);
@@ -116,12 +149,12 @@ void Canvas::reset() {
 
 std::span<std::uint8_t> Canvas::pixels() {
   if (surface_ != nullptr) cairo_surface_flush(surface_);
-  return pixels_;
+  return {data_, std::size_t{width_} * height_ * 4};
 }
 
 std::span<const std::uint8_t> Canvas::pixels() const {
   if (surface_ != nullptr) cairo_surface_flush(surface_);
-  return pixels_;
+  return {data_, std::size_t{width_} * height_ * 4};
 }
 
 void Canvas::mark_dirty() {
@@ -130,11 +163,18 @@ void Canvas::mark_dirty() {
 
 PixelBytes Canvas::release_pixels() {
   if (surface_ != nullptr) cairo_surface_flush(surface_);
-  // The surface points into the vector's buffer, so it must go first.
+  PixelBytes released;
+  if (pixels_.empty() && data_ != nullptr) {
+    released.assign(data_, data_ + std::size_t{width_} * height_ * 4);
+  } else {
+    released = std::move(pixels_);
+  }
+  // The surface points into the bytes, so it must go first.
   reset();
   width_ = 0;
   height_ = 0;
-  return std::move(pixels_);
+  data_ = nullptr;
+  return released;
 }
 
 bool Canvas::write_png(const std::string& path) const {

@@ -60,6 +60,14 @@ class Canvas {
   // (Undefined); Allocation when the size is 0, too wide, or cannot be had.
   static std::expected<Canvas, RenderError> create(std::uint32_t width, std::uint32_t height,
                                                    Start start = Start::Transparent);
+  // A canvas over memory the caller owns (a shared-memory buffer, so a frame is drawn where
+  // the compositor reads it instead of being copied there): exactly width * height * 4 bytes,
+  // which must outlive the canvas. Allocation for the sizes create refuses or a wrong length.
+  static std::expected<Canvas, RenderError> wrap(std::span<std::uint8_t> memory,
+                                                 std::uint32_t width, std::uint32_t height,
+                                                 Start start = Start::Transparent);
+  // Whether create and wrap accept the size; the error they would give.
+  static std::expected<void, RenderError> check_size(std::uint32_t width, std::uint32_t height);
 
   Canvas(Canvas&& other) noexcept;
   Canvas& operator=(Canvas&& other) noexcept;
@@ -76,7 +84,7 @@ class Canvas {
   std::span<const std::uint8_t> pixels() const;
   void mark_dirty();
 
-  // Hands the bytes over; the canvas is empty afterwards.
+  // Hands the bytes over (a copy of wrapped memory); the canvas is empty afterwards.
   PixelBytes release_pixels();
 
   // A debugging aid: writes the canvas as PNG. False when it could not be written.
@@ -85,11 +93,14 @@ class Canvas {
   cairo_t* context() { return cr_; }
 
  private:
-  Canvas(PixelBytes pixels, std::uint32_t width, std::uint32_t height,
+  Canvas(PixelBytes pixels, std::uint8_t* data, std::uint32_t width, std::uint32_t height,
          cairo_surface_t* surface, cairo_t* cr);
+  static std::expected<Canvas, RenderError> over(PixelBytes owned, std::uint8_t* data,
+                                                 std::uint32_t width, std::uint32_t height);
   void reset();
 
-  PixelBytes pixels_;
+  PixelBytes pixels_;              // empty for wrapped memory
+  std::uint8_t* data_ = nullptr;   // the drawn bytes: pixels_ or the wrapped memory
   std::uint32_t width_ = 0;
   std::uint32_t height_ = 0;
   cairo_surface_t* surface_ = nullptr;

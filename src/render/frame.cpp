@@ -363,10 +363,12 @@ void stamp_label_boxes(Canvas& canvas, Color color, std::span<const CellPlan> pl
 
 }  // namespace
 
-std::expected<Canvas, RenderError> draw_grid_canvas(TextRenderer& text, const FrameInput& input,
-                                                    const OutputRecord& output,
-                                                    std::span<const Hint> hints,
-                                                    GridDrawing drawing) {
+namespace {
+
+// One grid frame onto a canvas of the output's size; every pixel is written.
+void draw_grid_onto(Canvas& canvas, TextRenderer& text, const FrameInput& input,
+                    const OutputRecord& output, std::span<const Hint> hints,
+                    GridDrawing drawing) {
   const config::Ui& ui = input.config.ui;
   const config::Grid& grid = input.config.grid;
   const GridSession& session = *input.session;
@@ -374,12 +376,6 @@ std::expected<Canvas, RenderError> draw_grid_canvas(TextRenderer& text, const Fr
   const Display display = display_of(input);
   const float t = display.progress;
   const float f = display.fade;
-
-  // Every pixel is written by the background pass below.
-  auto created = Canvas::create(logical_size(output.width), logical_size(output.height),
-                                Canvas::Start::Undefined);
-  if (!created) return std::unexpected(created.error());
-  Canvas& canvas = *created;
 
   Color background = ui.overlay_background;
   if (display.view) {
@@ -487,48 +483,12 @@ std::expected<Canvas, RenderError> draw_grid_canvas(TextRenderer& text, const Fr
       draw_hint_panel(canvas, text, ui, hints, band, false);
     }
   }
-  return std::move(canvas);
 }
 
-std::expected<std::vector<OverlayFrame>, RenderError> render_grid_frames(TextRenderer& text,
-                                                                         const FrameInput& input) {
-  std::vector<OverlayFrame> frames;
-  if (input.capture_pending || input.session == nullptr) return frames;
-  const GridSession& session = *input.session;
-  const GridLevel& level = current_level(session);
-
-  std::vector<Hint> hints;
-  if (input.config.ui.show_action_hints && selected_cell(session) != nullptr) {
-    hints = grid_hints(input.config.bindings.grid, can_descend(session));
-  }
-
-  for (const OutputRecord& output : input.outputs) {
-    if (!overlay_configured(input.overlays, output.name)) continue;
-    // Outputs without a cell of this level keep showing what they showed before.
-    const bool holds_cell = std::any_of(level.cells.begin(), level.cells.end(),
-                                        [&](const GridCell& cell) { return cell.output == output.name; });
-    if (!holds_cell) continue;
-    auto canvas = draw_grid_canvas(text, input, output, hints);
-    if (!canvas) return std::unexpected(canvas.error());
-    const std::uint32_t width = canvas->width();
-    const std::uint32_t height = canvas->height();
-    frames.push_back(OverlayFrame{output.name, width, height, canvas->release_pixels()});
-  }
-  return frames;
-}
-
-std::expected<std::optional<OverlayFrame>, RenderError> render_mouse_frame(
-    TextRenderer& text, const FrameInput& input, const MouseFrameState& mouse) {
+// The mouse frame onto a transparent canvas of the output's size.
+void draw_mouse_onto(Canvas& canvas, TextRenderer& text, const FrameInput& input,
+                     const MouseFrameState& mouse) {
   const config::Ui& ui = input.config.ui;
-  const std::string& name =
-      input.pointer_target ? input.pointer_target->output : input.focused_output;
-  const OutputRecord* output = find_output(input.outputs, name);
-  if (output == nullptr || !overlay_configured(input.overlays, name)) return std::nullopt;
-
-  auto created = Canvas::create(logical_size(output->width), logical_size(output->height));
-  if (!created) return std::unexpected(created.error());
-  Canvas& canvas = *created;
-
   if (ui.show_badge) {
     const std::string_view label = mouse.scroll ? "SCROLL  u/e  y/o" : "MOUSE";
     const float s = ui.font_size;
@@ -560,23 +520,101 @@ std::expected<std::optional<OverlayFrame>, RenderError> render_mouse_frame(
     const std::vector<Hint> hints = mouse_hints(input.config.bindings.mouse, mouse.lock);
     draw_hint_panel(canvas, text, ui, hints, Rect{0, 0, canvas.width(), canvas.height()}, true);
   }
+}
 
-  const std::uint32_t width = canvas.width();
-  const std::uint32_t height = canvas.height();
-  return OverlayFrame{output->name, width, height, canvas.release_pixels()};
+PlannedFrame planned(const OutputRecord& output, Canvas::Start start) {
+  return PlannedFrame{&output, logical_size(output.width), logical_size(output.height), start};
+}
+
+// Draws every planned frame onto a canvas of its own.
+std::expected<std::vector<OverlayFrame>, RenderError> draw_planned(TextRenderer& text,
+                                                                   const FrameInput& input,
+                                                                   const FramePlan& plan) {
+  std::vector<OverlayFrame> frames;
+  for (const PlannedFrame& frame : plan.frames) {
+    auto canvas = Canvas::create(frame.width, frame.height, frame.start);
+    if (!canvas) return std::unexpected(canvas.error());
+    draw_frame(text, input, plan, frame, *canvas);
+    frames.push_back(
+        OverlayFrame{frame.output->name, frame.width, frame.height, canvas->release_pixels()});
+  }
+  return frames;
+}
+
+}  // namespace
+
+std::expected<Canvas, RenderError> draw_grid_canvas(TextRenderer& text, const FrameInput& input,
+                                                    const OutputRecord& output,
+                                                    std::span<const Hint> hints,
+                                                    GridDrawing drawing) {
+  // Every pixel is written by the grid's background pass.
+  auto canvas = Canvas::create(logical_size(output.width), logical_size(output.height),
+                               Canvas::Start::Undefined);
+  if (!canvas) return std::unexpected(canvas.error());
+  draw_grid_onto(*canvas, text, input, output, hints, drawing);
+  return canvas;
+}
+
+FramePlan plan_frames(const FrameInput& input) {
+  FramePlan plan;
+  if (input.capture_pending) return plan;
+  if (input.mouse) {
+    plan.mouse = input.mouse;
+    const std::string& name =
+        input.pointer_target ? input.pointer_target->output : input.focused_output;
+    const OutputRecord* output = find_output(input.outputs, name);
+    if (output != nullptr && overlay_configured(input.overlays, name)) {
+      plan.frames.push_back(planned(*output, Canvas::Start::Transparent));
+    }
+    return plan;
+  }
+  if (input.session == nullptr) return plan;
+  const GridSession& session = *input.session;
+  const GridLevel& level = current_level(session);
+  if (input.config.ui.show_action_hints && selected_cell(session) != nullptr) {
+    plan.hints = grid_hints(input.config.bindings.grid, can_descend(session));
+  }
+  for (const OutputRecord& output : input.outputs) {
+    if (!overlay_configured(input.overlays, output.name)) continue;
+    // Outputs without a cell of this level keep showing what they showed before.
+    const bool holds_cell = std::any_of(level.cells.begin(), level.cells.end(),
+                                        [&](const GridCell& cell) { return cell.output == output.name; });
+    if (!holds_cell) continue;
+    plan.frames.push_back(planned(output, Canvas::Start::Undefined));
+  }
+  return plan;
+}
+
+void draw_frame(TextRenderer& text, const FrameInput& input, const FramePlan& plan,
+                const PlannedFrame& frame, Canvas& canvas) {
+  if (plan.mouse) {
+    draw_mouse_onto(canvas, text, input, *plan.mouse);
+  } else {
+    draw_grid_onto(canvas, text, input, *frame.output, plan.hints, GridDrawing::Direct);
+  }
+}
+
+std::expected<std::vector<OverlayFrame>, RenderError> render_grid_frames(TextRenderer& text,
+                                                                         const FrameInput& input) {
+  FrameInput grid = input;
+  grid.mouse.reset();
+  return draw_planned(text, grid, plan_frames(grid));
+}
+
+std::expected<std::optional<OverlayFrame>, RenderError> render_mouse_frame(
+    TextRenderer& text, const FrameInput& input, const MouseFrameState& mouse) {
+  FrameInput shown = input;
+  shown.mouse = mouse;
+  shown.capture_pending = false;
+  auto frames = draw_planned(text, shown, plan_frames(shown));
+  if (!frames) return std::unexpected(frames.error());
+  if (frames->empty()) return std::nullopt;
+  return std::move(frames->front());
 }
 
 std::expected<std::vector<OverlayFrame>, RenderError> render_frames(TextRenderer& text,
                                                                     const FrameInput& input) {
-  if (input.capture_pending) return std::vector<OverlayFrame>{};
-  if (input.mouse) {
-    auto frame = render_mouse_frame(text, input, *input.mouse);
-    if (!frame) return std::unexpected(frame.error());
-    std::vector<OverlayFrame> frames;
-    if (*frame) frames.push_back(std::move(**frame));
-    return frames;
-  }
-  return render_grid_frames(text, input);
+  return draw_planned(text, input, plan_frames(input));
 }
 
 }  // namespace tarvik

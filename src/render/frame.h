@@ -64,6 +64,31 @@ struct FrameInput {
   std::string focused_output{};
 };
 
+// One frame of a redraw before it is drawn: its output and canvas size, and whether its canvas
+// starts transparent (the mouse frame) or is written whole by the drawing (grid frames).
+struct PlannedFrame {
+  const OutputRecord* output = nullptr;
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  Canvas::Start start = Canvas::Start::Undefined;
+};
+
+// Which frames a redraw consists of, so that each can be drawn into memory the caller provides
+// (the display's buffer) instead of a canvas of its own.
+struct FramePlan {
+  std::vector<PlannedFrame> frames;  // in output order, as render_frames returns them
+  std::optional<MouseFrameState> mouse;
+  std::vector<Hint> hints;           // the grid hint list (empty: no panel)
+};
+
+// The plan render_frames draws: the same frames, in the same order.
+FramePlan plan_frames(const FrameInput& input);
+
+// Draws `frame` of the plan onto `canvas`, which has the frame's size and, for a transparent
+// start, is fully transparent.
+void draw_frame(TextRenderer& text, const FrameInput& input, const FramePlan& plan,
+                const PlannedFrame& frame, Canvas& canvas);
+
 // The frames of one redraw, in output order: the mouse frame in mouse mode, else one grid frame
 // per configured output holding a cell of the current level; none while a capture is pending
 // or without a session. Allocation when a canvas cannot be created (no frames then).

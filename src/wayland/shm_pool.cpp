@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <limits>
+#include <set>
 #include <utility>
 
 #include "logging/system_error.h"
@@ -84,6 +85,10 @@ struct PoolMemory {
   std::size_t length = 0;
   wl_shm_pool* pool = nullptr;
   SlotAllocator slots{0};
+  // Every buffer cut from this memory and not yet destroyed (each keeps the memory alive).
+  std::set<BufferState*> buffers;
+  // The pool handle is gone with the connection: releases are no longer awaited.
+  bool closed = false;
 
   ~PoolMemory() {
     if (pool) wl_shm_pool_destroy(pool);
@@ -120,7 +125,8 @@ struct BufferState {
   void destroy() {
     wl_buffer_destroy(buffer);
     memory->slots.release(offset);
-    delete this;
+    memory->buffers.erase(this);
+    delete this;  // may free the memory with its last buffer
   }
 
   static void on_release(void* data, wl_buffer*) {
@@ -147,7 +153,7 @@ ShmBuffer& ShmBuffer::operator=(ShmBuffer&& other) noexcept {
 ShmBuffer::~ShmBuffer() {
   if (!state_) return;
   state_->handle_alive = false;
-  if (!state_->active) state_->destroy();
+  if (!state_->active || state_->memory->closed) state_->destroy();
 }
 
 std::span<std::uint8_t> ShmBuffer::bytes() {
@@ -173,7 +179,10 @@ std::expected<void, std::string> ShmBuffer::attach(wl_surface* surface) {
   return {};
 }
 
-std::expected<ShmPool, std::string> ShmPool::create(wl_shm* shm, std::size_t length) {
+namespace {
+
+std::expected<std::shared_ptr<PoolMemory>, std::string> map_memory(wl_shm* shm,
+                                                                   std::size_t length) {
   if (length == 0) length = 1;
   if (length > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
     return std::unexpected(std::string(kBufferTooLarge));
@@ -190,12 +199,62 @@ std::expected<ShmPool, std::string> ShmPool::create(wl_shm* shm, std::size_t len
   memory->length = length;
   memory->pool = wl_shm_create_pool(shm, memory->fd, static_cast<std::int32_t>(length));
   memory->slots = SlotAllocator(length);
-  return ShmPool(std::move(memory));
+  return memory;
 }
 
-ShmPool::ShmPool(ShmPool&&) noexcept = default;
-ShmPool& ShmPool::operator=(ShmPool&&) noexcept = default;
-ShmPool::~ShmPool() = default;
+// No release event will come for the buffers the daemon dropped: destroy them now. Held
+// handles destroy theirs when dropped.
+void close_memory(const std::shared_ptr<PoolMemory>& memory) {
+  memory->closed = true;
+  std::vector<BufferState*> orphans;
+  for (BufferState* state : memory->buffers) {
+    if (!state->handle_alive) orphans.push_back(state);
+  }
+  for (BufferState* state : orphans) state->destroy();
+}
+
+}  // namespace
+
+std::expected<ShmPool, std::string> ShmPool::create(wl_shm* shm, std::size_t length) {
+  auto memory = map_memory(shm, length);
+  if (!memory) return std::unexpected(memory.error());
+  return ShmPool(shm, std::move(*memory));
+}
+
+ShmPool::ShmPool(ShmPool&& other) noexcept
+    : shm_(std::exchange(other.shm_, nullptr)),
+      memory_(std::move(other.memory_)),
+      retired_(std::move(other.retired_)) {}
+
+ShmPool& ShmPool::operator=(ShmPool&& other) noexcept {
+  if (this != &other) {
+    close();
+    shm_ = std::exchange(other.shm_, nullptr);
+    memory_ = std::move(other.memory_);
+    retired_ = std::move(other.retired_);
+  }
+  return *this;
+}
+
+ShmPool::~ShmPool() { close(); }
+
+void ShmPool::close() {
+  if (memory_) close_memory(memory_);
+  memory_.reset();
+  for (const auto& weak : retired_) {
+    if (auto memory = weak.lock()) close_memory(memory);
+  }
+  retired_.clear();
+}
+
+std::expected<void, std::string> ShmPool::renew(std::size_t length) {
+  auto fresh = map_memory(shm_, length);
+  if (!fresh) return std::unexpected(fresh.error());
+  std::erase_if(retired_, [](const std::weak_ptr<PoolMemory>& weak) { return weak.expired(); });
+  if (!memory_->buffers.empty()) retired_.push_back(memory_);
+  memory_ = std::move(*fresh);
+  return {};
+}
 
 std::size_t ShmPool::length() const { return memory_->length; }
 
@@ -224,6 +283,7 @@ std::expected<ShmBuffer, std::string> ShmPool::create_buffer(std::int32_t width,
     if (!offset) return std::unexpected(std::string(kBufferTooLarge));
   }
   auto* state = new BufferState{memory_, nullptr, *offset, size};
+  memory_->buffers.insert(state);
   state->buffer = wl_shm_pool_create_buffer(memory_->pool, static_cast<std::int32_t>(*offset),
                                             width, height, stride, format);
   wl_buffer_add_listener(state->buffer, &buffer_listener, state);

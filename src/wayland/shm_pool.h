@@ -1,7 +1,8 @@
 // Shared-memory buffer pools. A pool is one memory file shared with the compositor and cut
 // into slots, one per buffer. A slot returns to the pool only when both the daemon has let go
 // of its buffer and the compositor has released it, so memory the compositor may still read is
-// never written again.
+// never written again. Dropping the pool itself means the connection is going away: no release
+// will come any more, so the buffers still waiting for one are destroyed with it.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 struct wl_shm;
 struct wl_shm_pool;
@@ -50,7 +52,7 @@ class ShmPool;
 struct BufferState;
 
 // One buffer of a pool. Dropping the handle gives the slot back once the compositor no longer
-// holds the buffer.
+// holds the buffer (at once when the pool is already gone).
 class ShmBuffer {
  public:
   ShmBuffer() = default;
@@ -89,8 +91,19 @@ class ShmPool {
   static std::expected<ShmPool, std::string> create(wl_shm* shm, std::size_t length);
 
   ShmPool(ShmPool&&) noexcept;
+  // The replaced pool goes away as if dropped (see ~ShmPool).
   ShmPool& operator=(ShmPool&&) noexcept;
+  // Destroys every buffer of this pool and of the memory it renewed away from that the daemon
+  // no longer holds, whether or not the compositor released it; handles still held are
+  // destroyed as soon as they are dropped. Only for teardown of the connection: while it
+  // lives, renew() is the way to give memory back.
   ~ShmPool();
+
+  // Continues on fresh memory of `length` bytes (at least 1) so that a large mapping can be
+  // given back. Buffers of the old memory stay valid; the old memory is unmapped when the last
+  // of them is dropped and released, or when this pool is dropped. On failure the pool keeps
+  // its memory.
+  std::expected<void, std::string> renew(std::size_t length);
 
   std::size_t length() const;
   // Grows the pool to at least `length` bytes.
@@ -102,8 +115,14 @@ class ShmPool {
   std::size_t slots_in_use() const;
 
  private:
-  explicit ShmPool(std::shared_ptr<PoolMemory> memory) : memory_(std::move(memory)) {}
+  ShmPool(wl_shm* shm, std::shared_ptr<PoolMemory> memory)
+      : shm_(shm), memory_(std::move(memory)) {}
+  void close();
+
+  wl_shm* shm_ = nullptr;
   std::shared_ptr<PoolMemory> memory_;
+  // Memories renewed away from that still had buffers: kept alive by those buffers alone.
+  std::vector<std::weak_ptr<PoolMemory>> retired_;
 };
 
 }  // namespace tarvik

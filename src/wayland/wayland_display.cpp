@@ -130,6 +130,7 @@ WaylandDisplay::~WaylandDisplay() {
   output_objects_.clear();
   output_tracker_.reset();
   seats_.reset();
+  drawing_.clear();
   overlay_pool_.reset();
   capture_pool_.reset();
   if (screencopy_manager_) zwlr_screencopy_manager_v1_destroy(screencopy_manager_);
@@ -455,8 +456,9 @@ OverlaySurface* WaylandDisplay::find_overlay(const std::string& name, bool confi
   return nullptr;
 }
 
-Status WaylandDisplay::present(const std::string& output, std::span<const std::uint8_t> pixels,
-                               std::uint32_t width, std::uint32_t height) {
+std::expected<ShmBuffer, std::string> WaylandDisplay::overlay_buffer(
+    const std::string& output, std::span<const std::uint8_t> pixels, std::uint32_t width,
+    std::uint32_t height) {
   OverlaySurface* overlay = find_overlay(output, true);
   if (!overlay) return std::unexpected(overlay_unavailable(output));
   if (width == 0 || height == 0 ||
@@ -473,18 +475,16 @@ Status WaylandDisplay::present(const std::string& output, std::span<const std::u
   if (auto grown = overlay_pool_->ensure_length(std::max(bytes, kIdlePoolBytes)); !grown) {
     return std::unexpected(grown.error());
   }
-  auto buffer = overlay_pool_->create_buffer(static_cast<std::int32_t>(width),
-                                             static_cast<std::int32_t>(height),
-                                             static_cast<std::int32_t>(width * 4),
-                                             ShmPool::kArgb8888);
-  if (!buffer) return std::unexpected(buffer.error());
-  auto target = buffer->bytes();
-  if (pixels.empty()) {
-    std::fill(target.begin(), target.end(), std::uint8_t{0});
-  } else {
-    std::copy(pixels.begin(), pixels.end(), target.begin());
-  }
-  if (auto attached = buffer->attach(overlay->surface()); !attached) {
+  return overlay_pool_->create_buffer(static_cast<std::int32_t>(width),
+                                      static_cast<std::int32_t>(height),
+                                      static_cast<std::int32_t>(width * 4), ShmPool::kArgb8888);
+}
+
+Status WaylandDisplay::show_buffer(const std::string& output, ShmBuffer& buffer,
+                                   std::uint32_t width, std::uint32_t height) {
+  OverlaySurface* overlay = find_overlay(output, true);
+  if (!overlay) return std::unexpected(overlay_unavailable(output));
+  if (auto attached = buffer.attach(overlay->surface()); !attached) {
     return std::unexpected(attached.error());
   }
   wl_surface_damage_buffer(overlay->surface(), 0, 0, static_cast<std::int32_t>(width),
@@ -496,11 +496,47 @@ Status WaylandDisplay::present(const std::string& output, std::span<const std::u
   return {};
 }
 
+Status WaylandDisplay::present(const std::string& output, std::span<const std::uint8_t> pixels,
+                               std::uint32_t width, std::uint32_t height) {
+  auto buffer = overlay_buffer(output, pixels, width, height);
+  if (!buffer) return std::unexpected(buffer.error());
+  auto target = buffer->bytes();
+  if (pixels.empty()) {
+    std::fill(target.begin(), target.end(), std::uint8_t{0});
+  } else {
+    std::copy(pixels.begin(), pixels.end(), target.begin());
+  }
+  return show_buffer(output, *buffer, width, height);
+}
+
+std::expected<FrameTarget, std::string> WaylandDisplay::frame_target(const std::string& output,
+                                                                     std::uint32_t width,
+                                                                     std::uint32_t height) {
+  auto buffer = overlay_buffer(output, {}, width, height);
+  if (!buffer) return std::unexpected(buffer.error());
+  FrameTarget target{output, width, height, buffer->bytes(), {}};
+  // An earlier target of this output that was never presented is given back.
+  std::erase_if(drawing_, [&](const auto& entry) { return entry.first == output; });
+  drawing_.emplace_back(output, std::move(*buffer));
+  return target;
+}
+
+Status WaylandDisplay::present_frame(FrameTarget target) {
+  auto entry = std::find_if(drawing_.begin(), drawing_.end(),
+                            [&](const auto& e) { return e.first == target.output; });
+  if (entry == drawing_.end()) return std::unexpected(overlay_unavailable(target.output));
+  ShmBuffer buffer = std::move(entry->second);
+  drawing_.erase(entry);
+  return show_buffer(target.output, buffer, target.width, target.height);
+}
+
 Status WaylandDisplay::park_overlays() {
   std::size_t length = kParkedBytesPerOverlay * std::max<std::size_t>(overlays_.size(), 1);
-  auto pool = ShmPool::create(shm_, length);
-  if (!pool) return std::unexpected(pool.error());
-  overlay_pool_.emplace(std::move(*pool));
+  // Renewed, not replaced: the compositor may still read the mode's last buffers, which must
+  // outlive the old mapping until released yet be destroyed with the pool at teardown.
+  if (auto renewed = overlay_pool_->renew(length); !renewed) {
+    return std::unexpected(renewed.error());
+  }
   for (const auto& overlay : overlays_) {
     if (!overlay->configured()) continue;
     auto buffer = overlay_pool_->create_buffer(1, 1, 4, ShmPool::kArgb8888);
@@ -515,9 +551,9 @@ Status WaylandDisplay::park_overlays() {
     overlay->commit();
   }
   if (capture_pool_->length() > kIdlePoolBytes) {
-    auto idle = ShmPool::create(shm_, kIdlePoolBytes);
-    if (!idle) return std::unexpected(idle.error());
-    capture_pool_.emplace(std::move(*idle));
+    if (auto renewed = capture_pool_->renew(kIdlePoolBytes); !renewed) {
+      return std::unexpected(renewed.error());
+    }
   }
   return {};
 }

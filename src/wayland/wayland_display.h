@@ -98,6 +98,11 @@ class WaylandDisplay final : public DisplayBackend {
   Status park_overlays() override;
   Status present(const std::string& output, std::span<const std::uint8_t> pixels,
                  std::uint32_t width, std::uint32_t height) override;
+  // A fresh buffer of the overlay pool to draw into, shown by present_frame.
+  std::expected<FrameTarget, std::string> frame_target(const std::string& output,
+                                                       std::uint32_t width,
+                                                       std::uint32_t height) override;
+  Status present_frame(FrameTarget target) override;
   PointerStatus click(PointerButton button) override;
   PointerStatus set_button(PointerButton button, bool release) override;
   PointerStatus scroll(ScrollDirection direction, double step) override;
@@ -184,6 +189,15 @@ class WaylandDisplay final : public DisplayBackend {
 
   std::optional<ShmPool> overlay_pool_;
   std::optional<ShmPool> capture_pool_;
+  // Buffers handed out by frame_target and not yet presented, by output name.
+  std::vector<std::pair<std::string, ShmBuffer>> drawing_;
+
+  std::expected<ShmBuffer, std::string> overlay_buffer(const std::string& output,
+                                                       std::span<const std::uint8_t> pixels,
+                                                       std::uint32_t width,
+                                                       std::uint32_t height);
+  Status show_buffer(const std::string& output, ShmBuffer& buffer, std::uint32_t width,
+                     std::uint32_t height);
 
   std::unique_ptr<SeatTracker> seats_;
   std::unique_ptr<OutputTracker> output_tracker_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "mode/labels.h"
@@ -551,6 +552,91 @@ TEST_F(GridFrame, DirectFillsLeaveTheSamePixelsAsTheRasteriser) {
     for (std::size_t i = 0; i < a.size(); ++i) differing += a[i] != b[i];
     EXPECT_EQ(differing, 0u) << c.what;
   }
+}
+
+// Drawing into memory the display provides must give the very bytes of the canvas path, also
+// where that memory still holds an older frame.
+TEST_F(GridFrame, FramesDrawnIntoProvidedMemoryMatchTheirOwnCanvases) {
+  Config defaults;
+  config.ui = defaults.ui;
+  config.ui.show_action_hints = true;
+  outputs = {OutputRecord{"A", 0, 0, 600, 360}, OutputRecord{"B", 600, 0, 301, 203}};
+  overlays = configured(outputs);
+  const GridRegion regions[] = {{"A", 0, 0, 600, 360}, {"B", 0, 0, 301, 203}};
+  struct Case {
+    const char* what;
+    std::string typed;
+    std::optional<MouseFrameState> mouse;
+    std::optional<GridPoint> pointer_target;
+  };
+  const Case cases[] = {
+      {"grid on two outputs", "", std::nullopt, std::nullopt},
+      {"a letter typed", "a", std::nullopt, std::nullopt},
+      {"a selection with its hint panel", "ab", std::nullopt, std::nullopt},
+      {"mouse frame with its ring", "", MouseFrameState{}, GridPoint{"B", 150, 100}},
+      {"scroll frame", "", MouseFrameState{.scroll = true}, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    session_ = *start_grid_session(regions, config, GridOptions{}, false);
+    for (char letter : c.typed) type_label_letter(session(), std::string(1, letter));
+    FrameInput in = input();
+    in.mouse = c.mouse;
+    in.pointer_target = c.pointer_target;
+    in.focused_output = "A";
+
+    auto frames = render_frames(text, in);
+    ASSERT_TRUE(frames) << c.what;
+    const FramePlan plan = plan_frames(in);
+    ASSERT_EQ(plan.frames.size(), frames->size()) << c.what;
+    ASSERT_FALSE(frames->empty()) << c.what;
+    for (std::size_t i = 0; i < frames->size(); ++i) {
+      const PlannedFrame& planned = plan.frames[i];
+      const OverlayFrame& own = (*frames)[i];
+      EXPECT_EQ(planned.output->name, own.output) << c.what;
+      ASSERT_EQ(planned.width, own.width) << c.what;
+      ASSERT_EQ(planned.height, own.height) << c.what;
+      std::vector<std::uint8_t> memory(std::size_t{planned.width} * planned.height * 4, 0xa5);
+      {
+        auto canvas = Canvas::wrap(memory, planned.width, planned.height, planned.start);
+        ASSERT_TRUE(canvas) << c.what;
+        draw_frame(text, in, plan, planned, *canvas);
+      }
+      std::size_t differing = 0;
+      for (std::size_t b = 0; b < memory.size(); ++b) differing += memory[b] != own.pixels[b];
+      EXPECT_EQ(differing, 0u) << c.what << ", output " << own.output;
+    }
+  }
+}
+
+TEST(CanvasWrap, RefusesWhatCreateRefusesAndMemoryOfAnotherSize) {
+  std::vector<std::uint8_t> memory(16 * 4);
+  EXPECT_TRUE(Canvas::wrap(memory, 4, 4));
+  EXPECT_TRUE(Canvas::wrap(memory, 16, 1));
+  struct Case {
+    std::size_t bytes;
+    std::uint32_t width, height;
+    bool size_accepted;  // only the memory's length is wrong
+  };
+  const Case refused[] = {
+      {64, 0, 16, false}, {64, 4, 0, false}, {64, 40000, 1, false},
+      {60, 4, 4, true},   {68, 4, 4, true},
+  };
+  for (const Case& c : refused) {
+    std::vector<std::uint8_t> other(c.bytes);
+    auto canvas = Canvas::wrap(other, c.width, c.height);
+    ASSERT_FALSE(canvas) << c.width << "x" << c.height << " over " << c.bytes;
+    EXPECT_EQ(canvas.error(), RenderError::allocation(c.width, c.height));
+    EXPECT_EQ(Canvas::check_size(c.width, c.height).has_value(), c.size_accepted);
+  }
+  // A transparent start clears what the memory held; the canvas draws on the caller's bytes.
+  std::fill(memory.begin(), memory.end(), std::uint8_t{0x7f});
+  auto canvas = Canvas::wrap(memory, 4, 4);
+  ASSERT_TRUE(canvas);
+  EXPECT_TRUE(std::all_of(memory.begin(), memory.end(), [](std::uint8_t b) { return b == 0; }));
+  fill_canvas(*canvas, Color{255, 0, 0, 255});
+  (void)canvas->pixels();
+  EXPECT_EQ(memory[2], 255) << "red lands in the third byte (B, G, R, A)";
+  EXPECT_EQ(canvas->release_pixels().size(), memory.size());
 }
 
 }  // namespace

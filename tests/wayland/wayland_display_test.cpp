@@ -367,6 +367,48 @@ TEST_F(WaylandDisplayTest, NeverOverwritesABufferTheCompositorStillHolds) {
   EXPECT_EQ(id(created[3]).second, id(created[1]).second);
 }
 
+// A frame drawn into the target's memory is what the compositor reads; a target given up
+// for a newer one of the same output is destroyed, never shown.
+TEST_F(WaylandDisplayTest, FrameTargetsAreShownFromTheMemoryDrawnInto) {
+  compositor.add_standard_globals();
+  compositor.add_seat(FakeSeat{"seat0", 3});
+  compositor.add_output(output("DP-1", 0, 4, 2));
+  ASSERT_TRUE(start());
+  EXPECT_EQ(display->frame_target("HDMI-A-1", 4, 2).error(),
+            "overlay for output HDMI-A-1 is unavailable");
+  EXPECT_EQ(display->frame_target("DP-1", 0, 2).error(), kBufferTooLarge);
+  sync();
+  compositor.clear_requests();
+
+  auto abandoned = display->frame_target("DP-1", 4, 2);
+  ASSERT_TRUE(abandoned);
+  auto target = display->frame_target("DP-1", 4, 2);
+  ASSERT_TRUE(target);
+  ASSERT_EQ(target->pixels.size(), 32u);
+  for (std::size_t i = 0; i < target->pixels.size(); ++i) {
+    target->pixels[i] = static_cast<std::uint8_t>(i);
+  }
+  const std::vector<std::uint8_t> drawn(target->pixels.begin(), target->pixels.end());
+  ASSERT_TRUE(display->present_frame(std::move(*target)));
+  EXPECT_EQ(display->present_frame(std::move(*abandoned)).error(),
+            "overlay for output DP-1 is unavailable")
+      << "only the latest target of an output can be shown";
+  sync();
+  auto created = compositor.requests_matching("wl_shm_pool.create_buffer");
+  ASSERT_EQ(created.size(), 2u);
+  const auto buffer_id = [](const std::string& line) {
+    std::smatch m;
+    std::regex_search(line, m, std::regex("wl_buffer@([0-9]+)"));
+    return static_cast<std::uint32_t>(std::stoul(m[1]));
+  };
+  EXPECT_EQ(compositor.buffer_bytes(buffer_id(created[1])), drawn);
+  EXPECT_THAT(compositor.requests_matching("wl_buffer.destroy"),
+              ElementsAre("wl_buffer.destroy #" + std::to_string(buffer_id(created[0]))));
+  EXPECT_THAT(compositor.requests_matching("wl_surface.attach"),
+              ElementsAre(StartsWith("wl_surface.attach wl_buffer@" +
+                                     std::to_string(buffer_id(created[1])))));
+}
+
 TEST_F(WaylandDisplayTest, ParkingShrinksThePoolsAndLeavesOnePixel) {
   compositor.add_standard_globals();
   compositor.add_seat(FakeSeat{"seat0", 3});
