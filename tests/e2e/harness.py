@@ -4,7 +4,8 @@ daemon under test, each started and stopped by the test itself.
 Every process a test starts is registered for clean-up (terminate, bounded wait, kill), so
 nothing outlives the test even when it fails. Logs (Sway's, the daemon's standard error, the
 probe's and the keyboard's output, screenshots) are written into a per-test folder under
-$TARVIK_E2E_LOGS; the folder is deleted when the test passes and kept when it fails.
+$TARVIK_E2E_LOGS; the folder is deleted when the test passes (unless TARVIK_E2E_KEEP_LOGS is
+set) and kept when it fails.
 """
 
 import json
@@ -322,9 +323,12 @@ class DesktopTest(unittest.TestCase):
         shutil.rmtree(self.log_dir, ignore_errors=True)
         self.log_dir.mkdir(parents=True, exist_ok=True)
         super().run(result)
-        if len(result.failures) + len(result.errors) == problems:
+        # TARVIK_E2E_KEEP_LOGS=1 keeps them after a pass too, for reading sanitizer reports of
+        # daemons the tests stopped.
+        passed = len(result.failures) + len(result.errors) == problems
+        if passed and not os.environ.get("TARVIK_E2E_KEEP_LOGS"):
             shutil.rmtree(self.log_dir, ignore_errors=True)
-        else:
+        elif not passed:
             print(f"\nlogs kept in {self.log_dir}")
         return result
 
