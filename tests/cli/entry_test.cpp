@@ -6,7 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "cli/texts.h"
-#include "process_support.h"
+#include "daemon_support.h"
+#include "support/process_support.h"
 
 namespace tarvik {
 namespace {

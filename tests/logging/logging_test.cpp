@@ -14,11 +14,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "child_support.h"
 #include "logging/log.h"
 #include "logging/log_file.h"
 #include "logging/panic.h"
 #include "logging/utf8.h"
+#include "support/process_support.h"
 
 namespace tarvik {
 namespace {

@@ -1,11 +1,14 @@
-// Runs the built program as a child process and collects what it wrote and how it ended.
+// Child processes for tests: the built program run as users run it, or a piece of test code run
+// in a forked child, each with what it wrote collected and how it ended.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace tarvik::testing {
@@ -23,13 +26,25 @@ struct RunResult {
   std::string err;
   int exit_status = -1;  // -1 when the process was killed by a signal
   int signal = 0;
+  pid_t pid = -1;  // of the child started, whatever it went on to exec
 };
 
+// Runs `program` with `args` after argument zero, which is `program` as given.
 RunResult run_program(const std::filesystem::path& program, const std::vector<std::string>& args,
                       const RunOptions& options = {});
 
+struct ChildResult {
+  int wait_status = 0;  // as from waitpid
+  std::string stderr_text;
+};
+
+// Runs `body` in a forked child with standard error going to a file and no core dumps, so that
+// tests can watch what a process does when it crashes or installs the process-wide logger.
+ChildResult run_in_child(const std::function<void()>& body);
+
 std::string read_file(const std::filesystem::path& path);
 
+// A fresh directory under the system's temporary directory, removed with the object.
 class TempDir {
  public:
   TempDir();
@@ -40,24 +55,6 @@ class TempDir {
 
  private:
   std::filesystem::path path_;
-};
-
-// A stand-in daemon: listens at `socket_path`, and for each of `connections` clients reads one
-// line, records it and answers with `answer` verbatim before closing.
-class ScriptedDaemon {
- public:
-  ScriptedDaemon(std::filesystem::path socket_path, std::string answer, int connections = 1);
-  ~ScriptedDaemon();
-  ScriptedDaemon(const ScriptedDaemon&) = delete;
-  ScriptedDaemon& operator=(const ScriptedDaemon&) = delete;
-
-  // The request lines received so far; waits for the serving thread to finish first.
-  std::vector<std::string> requests();
-
- private:
-  int listener_ = -1;
-  std::vector<std::string> requests_;
-  std::jthread thread_;
 };
 
 }  // namespace tarvik::testing
