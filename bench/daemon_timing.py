@@ -6,6 +6,10 @@ Run through scripts/bench, or directly with TARVIK_EXECUTABLE, TARVIK_E2E_KEYBOA
 TARVIK_E2E_PROBE set (the paths the end-to-end tests use):
 
     bench/daemon_timing.py [--repetitions N] [--keys N] [--idle-seconds S] [--out FILE.json]
+                           [--baseline EXE]
+
+--baseline times key-to-frame a second time in the same run with another build of tarvik (an
+older commit, say), on a fresh Sway, so that before and after are measured side by side.
 
 Timestamps: the daemon logs, at trace level, "key arrived ... t_ns=" when a key event reaches
 it and "overlay committed ... t_ns=" after each overlay commit, both CLOCK_MONOTONIC, the same
@@ -75,10 +79,10 @@ def switches(pid):
 
 
 class Bench:
-    def __init__(self, log_dir, args):
+    def __init__(self, log_dir, args, exe=None):
         self.args = args
         self.log_dir = log_dir
-        self.exe = harness.required_env("TARVIK_EXECUTABLE")
+        self.exe = exe or harness.required_env("TARVIK_EXECUTABLE")
         self.desktop = harness.Desktop(log_dir)
         self.processes = []
         try:
@@ -233,6 +237,7 @@ def main():
     parser.add_argument("--keys", type=int, default=40)
     parser.add_argument("--idle-seconds", type=float, default=10.0)
     parser.add_argument("--out", type=Path)
+    parser.add_argument("--baseline", help="another tarvik executable to time key-to-frame with")
     args = parser.parse_args()
     # A terminating signal (the caller's timeout) still stops Sway, keyboard and daemon.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
@@ -266,6 +271,27 @@ def main():
         raise
     finally:
         bench.stop()
+    if args.baseline:
+        baseline_dir = log_dir / "baseline"
+        baseline_dir.mkdir()
+        try:
+            bench = Bench(baseline_dir, args, exe=args.baseline)
+        except BaseException:
+            print(f"logs kept in {log_dir}", file=sys.stderr)
+            raise
+        try:
+            time.sleep(1.0)
+            report["key_to_frame_baseline"] = {"executable": args.baseline}
+            for width, height in SIZES:
+                bench.set_size(width, height)
+                latency, commits, _ = bench.key_to_frame(width, height)
+                report["key_to_frame_baseline"][f"{width}x{height}"] = {
+                    "ns": latency, "commits_per_key": commits}
+        except BaseException:
+            print(f"logs kept in {log_dir}", file=sys.stderr)
+            raise
+        finally:
+            bench.stop()
     report["machine"]["loadavg_after"] = os.getloadavg()
 
     text = json.dumps(report, indent=2)
@@ -277,6 +303,12 @@ def main():
     for size, row in report["key_to_frame"].items():
         s = row["ns"]
         print(f"  {size}: {ms(s['median']):.2f} ± {ms(s['stddev']):.2f} "
+              f"(min {ms(s['min']):.2f}, max {ms(s['max']):.2f}, n={s['n']})")
+    for size, row in report.get("key_to_frame_baseline", {}).items():
+        if size == "executable":
+            continue
+        s = row["ns"]
+        print(f"  baseline {size}: {ms(s['median']):.2f} ± {ms(s['stddev']):.2f} "
               f"(min {ms(s['min']):.2f}, max {ms(s['max']):.2f}, n={s['n']})")
     print("commands at 1280x720 (ms, median ± stddev):")
     for name, s in report["commands_1280x720"].items():

@@ -397,9 +397,8 @@ TEST_F(WaylandDisplayTest, FrameTargetsAreShownFromTheMemoryDrawnInto) {
   auto created = compositor.requests_matching("wl_shm_pool.create_buffer");
   ASSERT_EQ(created.size(), 2u);
   const auto buffer_id = [](const std::string& line) {
-    std::smatch m;
-    std::regex_search(line, m, std::regex("wl_buffer@([0-9]+)"));
-    return static_cast<std::uint32_t>(std::stoul(m[1]));
+    const std::size_t at = line.find("wl_buffer@");
+    return static_cast<std::uint32_t>(std::stoul(line.substr(at + 10)));
   };
   EXPECT_EQ(compositor.buffer_bytes(buffer_id(created[1])), drawn);
   EXPECT_THAT(compositor.requests_matching("wl_buffer.destroy"),
