@@ -1,0 +1,259 @@
+// `tarvik daemon` becomes the daemon program: where it is looked for, what happens when it is not
+// there or cannot run, and that the command line, the display name and the process carry over.
+#include <sys/stat.h>
+
+#include <fstream>
+#include <regex>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "cli/texts.h"
+#include "daemon_support.h"
+#include "support/process_support.h"
+
+namespace tarvik {
+namespace {
+
+using testing::RunOptions;
+using testing::RunResult;
+using testing::TempDir;
+using testing::read_file;
+
+namespace fs = std::filesystem;
+
+const fs::path kTarvik = TARVIK_EXECUTABLE;
+const fs::path kTarvikDev = kTarvik.parent_path() / "tarvik-dev";
+const fs::path kDaemonProgram = kTarvik.parent_path() / "tarvik-daemon";
+
+RunOptions hermetic(std::map<std::string, std::optional<std::string>> extra = {}) {
+  RunOptions options;
+  options.env = {{"SWAYSOCK", std::nullopt},        {"XDG_RUNTIME_DIR", std::nullopt},
+                 {"WAYLAND_DISPLAY", std::nullopt}, {"WAYLAND_SOCKET", std::nullopt},
+                 {"XDG_CONFIG_HOME", std::nullopt}};
+  for (auto& [key, value] : extra) options.env[key] = value;
+  return options;
+}
+
+void write_program(const fs::path& path, const std::string& text, fs::perms perms) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path) << text;
+  fs::permissions(path, perms);
+}
+
+// Stands in for the daemon program: shows which process it runs in and what it was given.
+const std::string kEchoDaemon = "#!/bin/sh\necho \"pid=$$ args=$*\"\n";
+constexpr auto kExecutable = fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read;
+
+// A copy of the small program in <root>/bin under `name`, as an installation lays it out; the
+// directory is resolved because that is how the program sees its own location.
+struct Installed {
+  explicit Installed(std::string name = "tarvik") {
+    root = fs::canonical(dir.path());
+    program = root / "bin" / name;
+    fs::create_directories(program.parent_path());
+    fs::copy_file(kTarvik, program);
+  }
+  fs::path beside() const { return root / "bin" / "tarvik-daemon"; }
+  fs::path libexec(std::string_view name) const {
+    return root / "libexec" / name / "tarvik-daemon";
+  }
+  TempDir dir;
+  fs::path root;
+  fs::path program;
+};
+
+TEST(DaemonProgram, MissingIsOneErrorNamingWhereItWasLookedFor) {
+  for (const std::string name : {"tarvik", "tarvik-dev"}) {
+    Installed installed(name);
+    const fs::path log = installed.root / "log.json";
+    const RunResult result =
+        testing::run_program(installed.program, {"--log-file", log.string(), "daemon"},
+                             hermetic({{"SWAYSOCK", (installed.root / "sway.sock").string()}}));
+    EXPECT_EQ(result.err, name + ": cannot run the daemon program " +
+                              installed.beside().string() + " or " +
+                              installed.libexec(name).string() +
+                              ": No such file or directory (os error 2)\n");
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.exit_status, 1);
+    // Nothing was started: not even the log file was opened.
+    EXPECT_FALSE(fs::exists(log));
+  }
+}
+
+TEST(DaemonProgram, OneThatCannotRunIsNamedWithItsError) {
+  struct Case {
+    std::string what;
+    fs::perms perms;  // none: a directory stands there
+    std::string error;
+  };
+  const Case cases[] = {
+      {"not executable", fs::perms::owner_read | fs::perms::owner_write,
+       "Permission denied (os error 13)"},
+      {"a directory", fs::perms::none, "Permission denied (os error 13)"},
+      {"not a program", kExecutable, "Exec format error (os error 8)"},
+  };
+  for (const auto& c : cases) {
+    Installed installed;
+    if (c.perms == fs::perms::none) {
+      fs::create_directories(installed.beside());
+    } else {
+      write_program(installed.beside(), "neither a script nor a program\n", c.perms);
+    }
+    // A runnable one further along is not used to hide the broken one.
+    write_program(installed.libexec("tarvik"), kEchoDaemon, kExecutable);
+    const RunResult result = testing::run_program(installed.program, {"daemon"}, hermetic());
+    EXPECT_EQ(result.err, "tarvik: cannot run the daemon program " + installed.beside().string() +
+                              ": " + c.error + "\n")
+        << c.what;
+    EXPECT_EQ(result.out, "") << c.what;
+    EXPECT_EQ(result.exit_status, 1) << c.what;
+  }
+}
+
+TEST(DaemonProgram, RunsInTheSameProcessWithTheSameArguments) {
+  struct Case {
+    std::string name;
+    std::string where;  // "beside" or "libexec"
+  };
+  const Case cases[] = {{"tarvik", "beside"},
+                        {"tarvik", "libexec"},
+                        {"tarvik-dev", "libexec"},
+                        // Beside wins over the installed layout: a build tree is used as built.
+                        {"tarvik-dev", "both"}};
+  const std::vector<std::string> args = {"--log-level", "debug", "daemon", "--seat",
+                                         "seat 1",      "--config", "c.toml", "--log-file=x/y"};
+  for (const auto& c : cases) {
+    Installed installed(c.name);
+    if (c.where != "libexec") {
+      write_program(installed.beside(), "#!/bin/sh\necho \"beside pid=$$ args=$*\"\n",
+                    kExecutable);
+    }
+    if (c.where != "beside") write_program(installed.libexec(c.name), kEchoDaemon, kExecutable);
+    const RunResult result = testing::run_program(installed.program, args, hermetic());
+    const std::string prefix = c.where == "libexec" ? "" : "beside ";
+    // The shell joins its arguments with spaces, so "seat 1" reads as two words here.
+    EXPECT_EQ(result.out, prefix + "pid=" + std::to_string(result.pid) +
+                              " args=--log-level debug daemon --seat seat 1 --config c.toml "
+                              "--log-file=x/y\n")
+        << c.name << " " << c.where;
+    EXPECT_EQ(result.err, "") << c.name << " " << c.where;
+    EXPECT_EQ(result.exit_status, 0) << c.name << " " << c.where;
+    // The log file is the daemon program's to open.
+    EXPECT_FALSE(fs::exists(installed.root / "x")) << c.name << " " << c.where;
+  }
+}
+
+TEST(DaemonProgram, WrongArgumentsAreReportedWithoutStartingIt) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"daemon", "--bogus"}, "tarvik: unknown argument: --bogus\n"},
+      {{"daemon", "--seat"}, "tarvik: missing value for --seat\n"},
+      {{"daemon", "--config", "a", "--config"}, "tarvik: missing value for --config\n"},
+      {{"daemon", "--log-level"}, "tarvik: missing value for --log-level\n"},
+      {{"--log-level=loud", "daemon"},
+       "tarvik: invalid value: invalid log level \"loud\"; expected error, warn, info, debug, or "
+       "trace\n"},
+      {{"daemon", "\xff"}, "tarvik: argument is not valid UTF-8\n"},
+      {{"--log-level", "warn", "daemon", "--help"}, "tarvik: unknown argument: --help\n"},
+  };
+  Installed installed;
+  write_program(installed.beside(), kEchoDaemon, kExecutable);
+  for (const auto& c : cases) {
+    const RunResult result = testing::run_program(installed.program, c.args, hermetic());
+    EXPECT_EQ(result.out, "") << ::testing::PrintToString(c.args);
+    EXPECT_EQ(result.err, c.err) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(result.exit_status, 1) << ::testing::PrintToString(c.args);
+  }
+}
+
+// The real daemon program, started through the link: it names itself tarvik-dev, and the start
+// is logged once, on standard error and in the file, though both programs read --log-file.
+TEST(DaemonProgram, KeepsTheDisplayNameAndLogsTheStartOnce) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.path() / "config");
+  const fs::path log = dir.path() / "log.json";
+  for (int run = 0; run < 2; ++run) {
+    const RunResult result = testing::run_program(
+        kTarvikDev, {"--log-file", log.string(), "daemon", "--log-level=debug"},
+        hermetic({{"SWAYSOCK", (dir.path() / "sway.sock").string()},
+                  {"XDG_RUNTIME_DIR", dir.path().string()},
+                  {"XDG_CONFIG_HOME", (dir.path() / "config").string()},
+                  {"WAYLAND_DISPLAY", "no-such-display"}}));
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_THAT(result.err, ::testing::StartsWith("INF "));
+    const std::regex start_line("(^|\n)INF [^\n]* starting tarvik-dev v0\\.2\\.0\\(");
+    EXPECT_EQ(std::distance(std::sregex_iterator(result.err.begin(), result.err.end(), start_line),
+                            std::sregex_iterator()),
+              1)
+        << result.err;
+    EXPECT_THAT(result.err, ::testing::HasSubstr(" using Sway IPC socket path="));
+    // The daemon program's own failure, under the name it was started by.
+    EXPECT_TRUE(std::regex_search(result.err, std::regex("\ntarvik-dev: [^\n]+\n$")))
+        << result.err;
+  }
+  // Two runs, two start records: appended, never truncated, never written twice by one run.
+  const std::string file = read_file(log);
+  const std::regex record(R"("message":"starting tarvik-dev v0\.2\.0\()");
+  EXPECT_EQ(std::distance(std::sregex_iterator(file.begin(), file.end(), record),
+                          std::sregex_iterator()),
+            2)
+      << file;
+}
+
+// Run under its own name, the daemon program answers the other commands as tarvik does.
+TEST(DaemonProgram, RunDirectlyBehavesAsTarvik) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+    std::string err;
+    int status;
+  };
+  // The version text as the small program prints it: both are linked from the same build.
+  const std::string version = testing::run_program(kTarvik, {"--version"}, hermetic()).out;
+  const Case cases[] = {
+      {{"--help"}, usage_text("tarvik") + "\n", "", 0},
+      {{"-V"}, version, "", 0},
+      {{}, "", "tarvik: missing command; try `tarvik --help`\n", 1},
+      {{"click", "up"}, "", "tarvik: invalid value: up\n", 1},
+      {{"--log-level", "warn", "cancel"}, "", "tarvik: XDG_RUNTIME_DIR is unset\n", 1},
+      {{"--log-level", "warn", "daemon"}, "", "tarvik: SWAYSOCK is unset; cannot connect to Sway\n",
+       1},
+  };
+  for (const auto& c : cases) {
+    const RunResult result = testing::run_program(kDaemonProgram, c.args, hermetic());
+    EXPECT_EQ(result.out, c.out) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(result.err, c.err) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(result.exit_status, c.status) << ::testing::PrintToString(c.args);
+  }
+
+  TempDir dir;
+  testing::ScriptedDaemon daemon(dir.path() / "tarvik-wayland-1.sock",
+                                 R"({"ok":true,"message":"cancelled"})" "\n");
+  const RunResult result = testing::run_program(
+      kDaemonProgram, {"--log-level=warn", "click", "right"},
+      hermetic({{"XDG_RUNTIME_DIR", dir.path().string()}, {"WAYLAND_DISPLAY", "wayland-1"}}));
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_THAT(daemon.requests(),
+              ::testing::ElementsAre(R"({"version":1,"command":{"Click":"right"}})" "\n"));
+}
+
+// The point of the split: a client command loads none of the daemon's display, drawing, font,
+// keyboard or configuration libraries. Read from the dynamic section's names in each file.
+TEST(DaemonProgram, OnlyTheDaemonProgramLinksTheDaemonsLibraries) {
+  const std::string small = read_file(kTarvik);
+  const std::string full = read_file(kDaemonProgram);
+  for (const std::string library :
+       {"libwayland-client.so", "libcairo.so", "libfreetype.so", "libxkbcommon.so"}) {
+    EXPECT_THAT(full, ::testing::HasSubstr(library)) << "the check cannot see " << library;
+    EXPECT_THAT(small, ::testing::Not(::testing::HasSubstr(library))) << library;
+  }
+}
+
+}  // namespace
+}  // namespace tarvik
