@@ -1,7 +1,5 @@
 // `tarvik daemon` becomes the daemon program: where it is looked for, what happens when it is not
 // there or cannot run, and that the command line, the display name and the process carry over.
-#include <sys/stat.h>
-
 #include <fstream>
 #include <regex>
 

@@ -54,6 +54,16 @@ macro(expect_program path name)
   endif()
 endmacro()
 
+# `daemon` reaches the installed daemon program: with SWAYSOCK unset it is that program, not the
+# one users run, that refuses, under the name it was started by.
+macro(expect_daemon_program path name)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=SWAYSOCK ${path} --log-level=warn daemon
+    RESULT_VARIABLE _rc OUTPUT_VARIABLE _out ERROR_VARIABLE _err TIMEOUT 30)
+  if(NOT _rc EQUAL 1 OR NOT _err STREQUAL "${name}: SWAYSOCK is unset; cannot connect to Sway\n")
+    fail("${path} daemon did not reach its daemon program (status ${_rc}): ${_out}${_err}")
+  endif()
+endmacro()
+
 macro(expect_unit path program_path)
   if(NOT EXISTS ${path})
     fail("missing: ${path}")
@@ -91,6 +101,7 @@ set(usr ${root}/usr)
 
 set(expected
   usr/bin/tarvik
+  usr/libexec/tarvik/tarvik-daemon
   usr/share/doc/tarvik/config.example.toml
   usr/lib/systemd/user/tarvik.service
   usr/share/bash-completion/completions/tarvik
@@ -102,6 +113,7 @@ endif()
 expect_tree(${root} ${expected})
 
 expect_program(${usr}/bin/tarvik tarvik)
+expect_daemon_program(${usr}/bin/tarvik tarvik)
 expect_same_file(${usr}/share/doc/tarvik/config.example.toml ${SOURCE_DIR}/config.example.toml)
 expect_unit(${usr}/lib/systemd/user/tarvik.service /usr/bin/tarvik)
 expect_same_file(${usr}/share/bash-completion/completions/tarvik ${SOURCE_DIR}/completions/tarvik.bash)
@@ -135,15 +147,19 @@ set(opt ${root}/opt/tarvik-dev)
 
 expect_tree(${root}
   opt/tarvik-dev/bin/tarvik-dev
+  opt/tarvik-dev/libexec/tarvik-dev/tarvik-daemon
   opt/tarvik-dev/lib/systemd/user/tarvik-dev.service
   opt/tarvik-dev/share/bash-completion/completions/tarvik-dev
   opt/tarvik-dev/share/zsh/site-functions/_tarvik-dev
   opt/tarvik-dev/share/fish/vendor_completions.d/tarvik-dev.fish)
 # A copy of this build, not a link to whatever tarvik is installed.
-if(IS_SYMLINK ${opt}/bin/tarvik-dev)
-  fail("${opt}/bin/tarvik-dev is a symbolic link")
-endif()
+foreach(_file bin/tarvik-dev libexec/tarvik-dev/tarvik-daemon)
+  if(IS_SYMLINK ${opt}/${_file})
+    fail("${opt}/${_file} is a symbolic link")
+  endif()
+endforeach()
 expect_program(${opt}/bin/tarvik-dev tarvik-dev)
+expect_daemon_program(${opt}/bin/tarvik-dev tarvik-dev)
 expect_unit(${opt}/lib/systemd/user/tarvik-dev.service /opt/tarvik-dev/bin/tarvik-dev)
 
 if(failures GREATER 0)
