@@ -659,12 +659,21 @@ void WaylandDisplay::release_orphaned_buttons() {
   // The seat drops a release of a button that is not down (Sway sends the focused client
   // nothing), so this is harmless after a clean exit; after a killed daemon it is the only way
   // the button comes up.
-  if (!virtual_pointer_) return;
-  const std::uint32_t time = event_time_ms();
-  for (const PointerButton button :
-       {PointerButton::Left, PointerButton::Middle, PointerButton::Right}) {
-    send_virtual_button(time, button_code(button), false);
+  constexpr PointerButton kButtons[] = {PointerButton::Left, PointerButton::Middle,
+                                        PointerButton::Right};
+  if (!virtual_pointer_) {
+    // The earlier daemon pressed through the cursor commands, so it is released the same way.
+    for (const PointerButton button : kButtons) {
+      if (auto released = compositor_->cursor_button(seat_name_, button, true); !released) {
+        TARVIK_LOG(Warn, kTarget, "cannot release buttons at start-up: {}",
+                   released.error().message());
+        return;
+      }
+    }
+    return;
   }
+  const std::uint32_t time = event_time_ms();
+  for (const PointerButton button : kButtons) send_virtual_button(time, button_code(button), false);
   zwlr_virtual_pointer_v1_frame(virtual_pointer_);
 }
 

@@ -70,8 +70,9 @@ class WaylandDisplay final : public DisplayBackend {
   std::expected<bool, DaemonError> reconcile_outputs();
   // Step 16 and every rebuild.
   void create_virtual_pointer();
-  // Start-up only: releases each button the daemon can press, in case an earlier daemon died
-  // holding one (the compositor keeps it down and the pointer stuck to where it was pressed).
+  // Start-up only: releases each button the daemon can press, through the virtual pointer or
+  // else the cursor commands, in case an earlier daemon died holding one (the compositor keeps
+  // it down and the pointer stuck to where it was pressed).
   void release_orphaned_buttons();
   // Step 17 and every rebuild.
   void create_overlays();

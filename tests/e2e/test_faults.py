@@ -50,6 +50,13 @@ class VanishingKeyboardTest(FaultTest):
 
 
 class KilledDaemonTest(FaultTest):
+    daemon_env = None
+
+    def setUp(self):
+        DesktopTest.setUp(self)
+        self.probe = self.start_probe()
+        self.daemon = self.start_daemon(self.config, env=self.daemon_env)
+
     def test_a_daemon_killed_during_a_drag_is_replaced_by_a_working_one(self):
         pressed = self.lock_button("d", 274)
         self.daemon.stop(signal.SIGKILL)
@@ -61,12 +68,19 @@ class KilledDaemonTest(FaultTest):
         time.sleep(0.5)
         self.assertNotIn("pointer button 274 released", self.probe.out.lines()[pressed:])
         self.assertTrue(self.socket_path().exists())
-        self.daemon = self.start_daemon(name="next")
+        self.daemon = self.start_daemon(name="next", env=self.daemon_env)
         self.assert_serving()
         # The button the old daemon held does not stick to the new one's actions.
         mark = self.probe.out.mark()
         self.client_ok("click", "middle")
         self.expect(["pointer button 274 pressed", "pointer button 274 released"], mark)
+
+
+class KilledFallbackDaemonTest(KilledDaemonTest):
+    """The same through Sway's cursor commands: the held button is the seat's own pointer's,
+    and the next daemon releases it with the same commands."""
+    with_pointer_device = True
+    daemon_env = {"TARVIK_TEST_HIDE_GLOBALS": "zwlr_virtual_pointer_manager_v1"}
 
 
 class OutputChangeTest(FaultTest):
