@@ -1,6 +1,8 @@
 // Cost of one whole client command: `tarvik cancel` started as a process, connecting to a daemon
 // socket that answers at once, compared with starting /bin/true the same way. The ratio says how
-// many bare process starts the client's start-up and exchange are worth.
+// many bare process starts the client's start-up and exchange are worth. The daemon program,
+// which answers client commands too but links every library of the daemon, shows beside it what
+// the small client saves.
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -123,18 +125,21 @@ class Launcher {
   posix_spawn_file_actions_t actions_{};
 };
 
+const std::string kDaemonProgram =
+    (std::filesystem::path(TARVIK_EXECUTABLE).parent_path() / "tarvik-daemon").string();
+
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // Each iteration times one `tarvik cancel`; one /bin/true started right after it, outside the
 // timed part, gives the baseline under the same machine load, and the ratio is reported.
-void BM_ClientCancel(benchmark::State& state) {
+void client_cancel(benchmark::State& state, const std::string& program) {
   InstantDaemon daemon;
   Launcher launcher(daemon.runtime_dir());
   Clock::duration client{};
   Clock::duration baseline{};
   for (auto _ : state) {
     auto start = Clock::now();
-    const int status = launcher.run({TARVIK_EXECUTABLE, "cancel"});
+    const int status = launcher.run({program, "cancel"});
     client += Clock::now() - start;
     state.PauseTiming();
     start = Clock::now();
@@ -153,21 +158,29 @@ void BM_ClientCancel(benchmark::State& state) {
     state.counters["ratio"] = seconds(client) / seconds(baseline);
   }
 }
+void BM_ClientCancel(benchmark::State& state) { client_cancel(state, TARVIK_EXECUTABLE); }
 BENCHMARK(BM_ClientCancel)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+// The same command from the program that links everything, as `tarvik` did before it was split.
+void BM_DaemonProgramCancel(benchmark::State& state) { client_cancel(state, kDaemonProgram); }
+BENCHMARK(BM_DaemonProgramCancel)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 // The program's start-up alone (dynamic linking, parsing), without logger or exchange: the
 // difference to BM_ClientCancel is what the request itself costs.
-void BM_VersionOnly(benchmark::State& state) {
+void version_only(benchmark::State& state, const std::string& program) {
   InstantDaemon daemon;
   Launcher launcher(daemon.runtime_dir());
   for (auto _ : state) {
-    if (launcher.run({TARVIK_EXECUTABLE, "--version"}) != 0) {
-      state.SkipWithError("tarvik --version failed; is the tarvik executable built?");
+    if (launcher.run({program, "--version"}) != 0) {
+      state.SkipWithError("--version failed; are tarvik and tarvik-daemon built?");
       break;
     }
   }
 }
+void BM_VersionOnly(benchmark::State& state) { version_only(state, TARVIK_EXECUTABLE); }
 BENCHMARK(BM_VersionOnly)->UseRealTime()->Unit(benchmark::kMicrosecond);
+void BM_DaemonProgramVersionOnly(benchmark::State& state) { version_only(state, kDaemonProgram); }
+BENCHMARK(BM_DaemonProgramVersionOnly)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 void BM_BinTrue(benchmark::State& state) {
   InstantDaemon daemon;
