@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -139,6 +140,16 @@ void BM_RedrawCopied(benchmark::State& state) {
   }
 }
 
+void draw_into(benchmark::State& state, std::span<std::uint8_t> memory, const FrameInput& input) {
+  const FramePlan plan = plan_frames(input);
+  if (plan.frames.size() != 1) state.SkipWithError("no frame");
+  const PlannedFrame& frame = plan.frames.front();
+  auto canvas = Canvas::wrap(memory, frame.width, frame.height, frame.start);
+  if (!canvas) state.SkipWithError("no canvas");
+  draw_frame(text(), input, plan, frame, *canvas);
+  benchmark::ClobberMemory();
+}
+
 // The redraw as the controller does it now: the frame drawn straight into the shared buffer.
 void BM_RedrawIntoShm(benchmark::State& state) {
   const auto width = static_cast<std::uint32_t>(state.range(0));
@@ -146,16 +157,31 @@ void BM_RedrawIntoShm(benchmark::State& state) {
   const DefaultScene scene(width, height, state.range(2) == 1);
   const FrameInput input = scene.input();
   SharedFrame shm(std::size_t{width} * height * 4);
-  for (auto _ : state) {
-    const FramePlan plan = plan_frames(input);
-    if (plan.frames.size() != 1) state.SkipWithError("no frame");
-    const PlannedFrame& frame = plan.frames.front();
-    auto canvas = Canvas::wrap(shm.bytes(), frame.width, frame.height, frame.start);
-    if (!canvas) state.SkipWithError("no canvas");
-    draw_frame(text(), input, plan, frame, *canvas);
-    benchmark::ClobberMemory();
+  for (auto _ : state) draw_into(state, shm.bytes(), input);
+}
+
+// The same drawing into private memory kept from frame to frame, and into private memory fresh
+// from the kernel each time: what the kind of memory costs, apart from the copy.
+void BM_RedrawIntoHeap(benchmark::State& state) {
+  const auto width = static_cast<std::uint32_t>(state.range(0));
+  const auto height = static_cast<std::uint32_t>(state.range(1));
+  const DefaultScene scene(width, height, state.range(2) == 1);
+  const FrameInput input = scene.input();
+  const std::size_t bytes = std::size_t{width} * height * 4;
+  if (state.range(3) == 0) {
+    std::vector<std::uint8_t> kept(bytes);
+    for (auto _ : state) draw_into(state, kept, input);
+  } else {
+    for (auto _ : state) {
+      std::unique_ptr<std::uint8_t[]> fresh(new std::uint8_t[bytes]);
+      draw_into(state, {fresh.get(), bytes}, input);
+    }
   }
 }
+BENCHMARK(BM_RedrawIntoHeap)
+    ->ArgsProduct({{1920}, {1080}, {0}, {0, 1}})
+    ->ArgsProduct({{3840}, {2160}, {0}, {0, 1}})
+    ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK(BM_RedrawCopied)
     ->ArgsProduct({{1280}, {720}, {0, 1}})
