@@ -36,10 +36,15 @@ std::string DaemonProgramError::message() const {
 std::vector<std::filesystem::path> daemon_program_candidates(
     const std::filesystem::path& executable_dir, std::string_view display_name) {
   // The directory has its links resolved already, so ".." can be folded away lexically.
-  const std::filesystem::path installed =
-      (executable_dir / TARVIK_LIBEXEC_FROM_BIN / display_name / kDaemonProgramName)
-          .lexically_normal();
-  return {executable_dir / kDaemonProgramName, installed};
+  const auto installed = [&](std::string_view name) {
+    return (executable_dir / TARVIK_LIBEXEC_FROM_BIN / name / kDaemonProgramName).lexically_normal();
+  };
+  std::vector<std::filesystem::path> candidates{executable_dir / kDaemonProgramName,
+                                                installed(display_name)};
+  // A tarvik-dev that is only a link to a regular installation still starts a daemon under its
+  // own name, from the regular daemon program.
+  if (display_name != "tarvik") candidates.push_back(installed("tarvik"));
+  return candidates;
 }
 
 DaemonProgramError exec_daemon_program(char** argv, std::string_view display_name) {

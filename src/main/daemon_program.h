@@ -27,7 +27,8 @@ inline constexpr std::string_view kDaemonProgramName = "tarvik-daemon";
 
 // Where the daemon program may lie, in the order tried: beside the executable (a build tree),
 // then the installed layout, <bindir>/<relative libexec dir>/<display name>/tarvik-daemon, so
-// that a tarvik-dev installation beside a regular one keeps its own daemon program.
+// that a tarvik-dev installation beside a regular one keeps its own daemon program, and for
+// tarvik-dev last the regular installation's.
 // `executable_dir` is the directory of the running executable with its links resolved.
 std::vector<std::filesystem::path> daemon_program_candidates(
     const std::filesystem::path& executable_dir, std::string_view display_name);

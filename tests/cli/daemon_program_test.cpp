@@ -68,9 +68,9 @@ TEST(DaemonProgram, MissingIsOneErrorNamingWhereItWasLookedFor) {
     const RunResult result =
         testing::run_program(installed.program, {"--log-file", log.string(), "daemon"},
                              hermetic({{"SWAYSOCK", (installed.root / "sway.sock").string()}}));
-    EXPECT_EQ(result.err, name + ": cannot run the daemon program " +
-                              installed.beside().string() + " or " +
-                              installed.libexec(name).string() +
+    std::string places = installed.beside().string() + " or " + installed.libexec(name).string();
+    if (name == "tarvik-dev") places += " or " + installed.libexec("tarvik").string();
+    EXPECT_EQ(result.err, name + ": cannot run the daemon program " + places +
                               ": No such file or directory (os error 2)\n");
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.exit_status, 1);
@@ -112,33 +112,39 @@ TEST(DaemonProgram, OneThatCannotRunIsNamedWithItsError) {
 TEST(DaemonProgram, RunsInTheSameProcessWithTheSameArguments) {
   struct Case {
     std::string name;
-    std::string where;  // "beside" or "libexec"
+    bool beside;                 // a stand-in beside the program, which then must win
+    std::string libexec_folder;  // "": none in libexec
   };
-  const Case cases[] = {{"tarvik", "beside"},
-                        {"tarvik", "libexec"},
-                        {"tarvik-dev", "libexec"},
+  const Case cases[] = {{"tarvik", true, ""},
+                        {"tarvik", false, "tarvik"},
+                        {"tarvik-dev", false, "tarvik-dev"},
+                        // A tarvik-dev linked to a regular installation uses its daemon program.
+                        {"tarvik-dev", false, "tarvik"},
                         // Beside wins over the installed layout: a build tree is used as built.
-                        {"tarvik-dev", "both"}};
+                        {"tarvik-dev", true, "tarvik-dev"}};
   const std::vector<std::string> args = {"--log-level", "debug", "daemon", "--seat",
                                          "seat 1",      "--config", "c.toml", "--log-file=x/y"};
   for (const auto& c : cases) {
     Installed installed(c.name);
-    if (c.where != "libexec") {
+    if (c.beside) {
       write_program(installed.beside(), "#!/bin/sh\necho \"beside pid=$$ args=$*\"\n",
                     kExecutable);
     }
-    if (c.where != "beside") write_program(installed.libexec(c.name), kEchoDaemon, kExecutable);
+    if (!c.libexec_folder.empty()) {
+      write_program(installed.libexec(c.libexec_folder), kEchoDaemon, kExecutable);
+    }
     const RunResult result = testing::run_program(installed.program, args, hermetic());
-    const std::string prefix = c.where == "libexec" ? "" : "beside ";
+    const std::string prefix = c.beside ? "beside " : "";
+    const std::string label = c.name + " " + (c.beside ? "beside " : "") + c.libexec_folder;
     // The shell joins its arguments with spaces, so "seat 1" reads as two words here.
     EXPECT_EQ(result.out, prefix + "pid=" + std::to_string(result.pid) +
                               " args=--log-level debug daemon --seat seat 1 --config c.toml "
                               "--log-file=x/y\n")
-        << c.name << " " << c.where;
-    EXPECT_EQ(result.err, "") << c.name << " " << c.where;
-    EXPECT_EQ(result.exit_status, 0) << c.name << " " << c.where;
+        << label;
+    EXPECT_EQ(result.err, "") << label;
+    EXPECT_EQ(result.exit_status, 0) << label;
     // The log file is the daemon program's to open.
-    EXPECT_FALSE(fs::exists(installed.root / "x")) << c.name << " " << c.where;
+    EXPECT_FALSE(fs::exists(installed.root / "x")) << label;
   }
 }
 
