@@ -37,7 +37,8 @@ std::vector<std::filesystem::path> daemon_program_candidates(
     const std::filesystem::path& executable_dir, std::string_view display_name) {
   // The directory has its links resolved already, so ".." can be folded away lexically.
   const auto installed = [&](std::string_view name) {
-    return (executable_dir / TARVIK_LIBEXEC_FROM_BIN / name / kDaemonProgramName).lexically_normal();
+    const auto path = executable_dir / TARVIK_LIBEXEC_FROM_BIN / name / kDaemonProgramName;
+    return path.lexically_normal();
   };
   std::vector<std::filesystem::path> candidates{executable_dir / kDaemonProgramName,
                                                 installed(display_name)};
