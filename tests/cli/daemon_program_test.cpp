@@ -1,7 +1,18 @@
 // `tarvik daemon` becomes the daemon program: where it is looked for, what happens when it is not
 // there or cannot run, and that the command line, the display name and the process carry over.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
 #include <fstream>
 #include <regex>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,6 +20,8 @@
 #include "cli/texts.h"
 #include "daemon_support.h"
 #include "support/process_support.h"
+
+extern char** environ;
 
 namespace tarvik {
 namespace {
@@ -207,6 +220,95 @@ TEST(DaemonProgram, KeepsTheDisplayNameAndLogsTheStartOnce) {
                           std::sregex_iterator()),
             2)
       << file;
+}
+
+// A compositor socket that takes connections but never answers them: a daemon connecting to it
+// waits in its first roundtrip, alive long enough to be looked at.
+class SilentCompositor {
+ public:
+  explicit SilentCompositor(const fs::path& path) {
+    listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string text = path.string();
+    if (listener_ < 0 || text.size() >= sizeof address.sun_path) throw std::runtime_error("socket");
+    std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener_, 16) != 0) {
+      throw std::runtime_error("cannot bind the silent compositor's socket");
+    }
+  }
+  ~SilentCompositor() { ::close(listener_); }
+  SilentCompositor(const SilentCompositor&) = delete;
+  SilentCompositor& operator=(const SilentCompositor&) = delete;
+
+ private:
+  int listener_ = -1;
+};
+
+std::string proc_text(pid_t pid, const char* entry) {
+  std::string text = read_file(fs::path("/proc") / std::to_string(pid) / entry);
+  if (text.ends_with('\n')) text.pop_back();
+  return text;
+}
+
+// Process lists and `pkill -x` see the daemon under the name it was started by, not under the
+// daemon program's file name, and it is still the process that was started.
+TEST(DaemonProgram, RunningDaemonKeepsItsProcessAndName) {
+  TempDir dir;
+  const fs::path root = fs::canonical(dir.path());
+  SilentCompositor compositor(root / "wayland-silent");
+  std::vector<std::string> env_strings;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    if (!text.starts_with("SWAYSOCK=") && !text.starts_with("XDG_RUNTIME_DIR=") &&
+        !text.starts_with("WAYLAND_DISPLAY=") && !text.starts_with("WAYLAND_SOCKET=") &&
+        !text.starts_with("XDG_CONFIG_HOME=")) {
+      env_strings.emplace_back(text);
+    }
+  }
+  env_strings.push_back("SWAYSOCK=" + (root / "sway.sock").string());
+  env_strings.push_back("XDG_RUNTIME_DIR=" + root.string());
+  env_strings.push_back("WAYLAND_DISPLAY=wayland-silent");
+  env_strings.push_back("XDG_CONFIG_HOME=" + (root / "config").string());
+  std::vector<char*> envp;
+  for (auto& s : env_strings) envp.push_back(s.data());
+  envp.push_back(nullptr);
+
+  const fs::path daemon_program = fs::canonical(kDaemonProgram);
+  for (const fs::path& program : {kTarvik, kTarvikDev}) {
+    const std::string name = program.filename().string();
+    std::vector<std::string> argv_strings{program.string(), "--log-level=error", "daemon"};
+    std::vector<char*> argv;
+    for (auto& s : argv_strings) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    // The program is replaced, then renames itself: wait for both, a few seconds at most.
+    std::string exe;
+    std::string comm;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < deadline) {
+      std::error_code ignored;
+      exe = fs::read_symlink(fs::path("/proc") / std::to_string(pid) / "exe", ignored).string();
+      comm = proc_text(pid, "comm");
+      if (exe == daemon_program.string() && comm != "tarvik-daemon") break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(exe, daemon_program.string()) << name;
+    EXPECT_EQ(comm, name);
+    // Argument zero travels unchanged.
+    EXPECT_EQ(proc_text(pid, "cmdline").substr(0, program.string().size()), program.string());
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+  }
 }
 
 // Run under its own name, the daemon program answers the other commands as tarvik does.
