@@ -29,6 +29,7 @@ namespace {
 using testing::RunOptions;
 using testing::RunResult;
 using testing::TempDir;
+using testing::hermetic;
 using testing::read_file;
 
 namespace fs = std::filesystem;
@@ -36,15 +37,6 @@ namespace fs = std::filesystem;
 const fs::path kTarvik = TARVIK_EXECUTABLE;
 const fs::path kTarvikDev = kTarvik.parent_path() / "tarvik-dev";
 const fs::path kDaemonProgram = kTarvik.parent_path() / "tarvik-daemon";
-
-RunOptions hermetic(std::map<std::string, std::optional<std::string>> extra = {}) {
-  RunOptions options;
-  options.env = {{"SWAYSOCK", std::nullopt},        {"XDG_RUNTIME_DIR", std::nullopt},
-                 {"WAYLAND_DISPLAY", std::nullopt}, {"WAYLAND_SOCKET", std::nullopt},
-                 {"XDG_CONFIG_HOME", std::nullopt}};
-  for (auto& [key, value] : extra) options.env[key] = value;
-  return options;
-}
 
 void write_program(const fs::path& path, const std::string& text, fs::perms perms) {
   fs::create_directories(path.parent_path());

@@ -17,20 +17,11 @@ using testing::RunResult;
 using testing::ScriptedDaemon;
 using testing::StdoutTarget;
 using testing::TempDir;
+using testing::hermetic;
 using testing::read_file;
 
 const std::filesystem::path kTarvik = TARVIK_EXECUTABLE;
 const std::filesystem::path kTarvikDev = kTarvik.parent_path() / "tarvik-dev";
-
-// Nothing from the developer's session may leak into these runs.
-RunOptions hermetic(std::map<std::string, std::optional<std::string>> extra = {}) {
-  RunOptions options;
-  options.env = {{"SWAYSOCK", std::nullopt},        {"XDG_RUNTIME_DIR", std::nullopt},
-                 {"WAYLAND_DISPLAY", std::nullopt}, {"WAYLAND_SOCKET", std::nullopt},
-                 {"XDG_CONFIG_HOME", std::nullopt}};
-  for (auto& [key, value] : extra) options.env[key] = value;
-  return options;
-}
 
 RunResult run(const std::filesystem::path& program, const std::vector<std::string>& args,
               const RunOptions& options = hermetic()) {

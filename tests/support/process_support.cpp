@@ -132,4 +132,13 @@ ChildResult run_in_child(const std::function<void()>& body) {
   return result;
 }
 
+RunOptions hermetic(std::map<std::string, std::optional<std::string>> extra) {
+  RunOptions options;
+  options.env = {{"SWAYSOCK", std::nullopt},        {"XDG_RUNTIME_DIR", std::nullopt},
+                 {"WAYLAND_DISPLAY", std::nullopt}, {"WAYLAND_SOCKET", std::nullopt},
+                 {"XDG_CONFIG_HOME", std::nullopt}};
+  for (auto& [key, value] : extra) options.env[key] = std::move(value);
+  return options;
+}
+
 }  // namespace tarvik::testing

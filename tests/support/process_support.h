@@ -21,6 +21,10 @@ struct RunOptions {
   StdoutTarget stdout_target = StdoutTarget::Capture;
 };
 
+// Options that keep the developer's session out of a run: no Sway, Wayland or runtime directory
+// and no configuration home, unless `extra` sets them.
+RunOptions hermetic(std::map<std::string, std::optional<std::string>> extra = {});
+
 struct RunResult {
   std::string out;
   std::string err;
