@@ -24,22 +24,8 @@ void PrintTo(const ConfigError& error, std::ostream* os) { *os << "ConfigError("
 
 namespace config_testing {
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "tarvik-config-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  // A test may have taken permissions away; give them back so removal works.
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ignored);
-  std::filesystem::remove_all(path_, ignored);
-}
-
 std::string TempDir::write(const std::string& name, std::string_view bytes) const {
-  const auto file = path_ / name;
+  const auto file = path() / name;
   std::filesystem::create_directories(file.parent_path());
   std::ofstream out(file, std::ios::binary);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config/config.h"
+#include "support/process_support.h"
 
 namespace tarvik {
 
@@ -17,19 +18,11 @@ void PrintTo(const ConfigError& error, std::ostream* os);
 
 namespace config_testing {
 
-// A fresh directory under the system's temporary directory, removed with the object.
-class TempDir {
+// The shared temporary directory, with a way to put configuration files into it.
+class TempDir : public testing::TempDir {
  public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
   // Writes `bytes` to `name` inside the directory (parents created) and returns its path.
   std::string write(const std::string& name, std::string_view bytes) const;
-
- private:
-  std::filesystem::path path_;
 };
 
 // Sets (or, with nullopt, unsets) one environment variable, restoring it afterwards.

@@ -65,6 +65,9 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
   std::error_code ignored;
+  // A test may have taken permissions away; give them back so removal works.
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ignored);
   std::filesystem::remove_all(path_, ignored);
 }
 
